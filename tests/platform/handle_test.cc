@@ -7,9 +7,9 @@
 namespace {
 
 TEST(HandleTest, ClosingUnknownHandlesFailsWithInvalidHandle) {
-  for (HANDLE h : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE,
-                   reinterpret_cast<HANDLE>(uintptr_t{0x1234}),
-                   reinterpret_cast<HANDLE>(uintptr_t{3})}) {
+  for (HANDLE h :
+       {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE,
+        reinterpret_cast<HANDLE>(uintptr_t{0x1234}), reinterpret_cast<HANDLE>(uintptr_t{3})}) {
     SetLastError(0);
     EXPECT_FALSE(CloseHandle(h));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
