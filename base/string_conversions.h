@@ -1,0 +1,41 @@
+// String conversions through the system's code-page calls, hexadecimal text and
+// append-format. None of them throws; ill-formed UTF-8 or UTF-16 becomes U+FFFD.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "browserplatform/types.h"
+
+namespace base {
+
+// A new NUL-terminated multi-byte copy of `text` in `code_page`; null for a null input or when
+// the conversion fails.
+std::unique_ptr<char[]> WideToMultiByte(const char16_t* text, UINT code_page);
+
+// UTF-16 <-> UTF-8 (code page 65001). Embedded NULs are kept.
+std::string WideToUTF8(std::u16string_view text);
+std::u16string UTF8ToWide(std::string_view text);
+
+// Lower-case hexadecimal, high nibble first: {0x0A, 0xFF} -> "0aff".
+std::u16string BytesToHexW(const void* bytes, size_t length);
+std::string BytesToHexA(const void* bytes, size_t length);
+// The same as a new NUL-terminated buffer; null when `bytes` is null and `length` is not 0.
+std::unique_ptr<char16_t[]> BytesToHexBuffer(const void* bytes, size_t length);
+
+// Hexadecimal text -> bytes, two characters per byte. "0"-"9" are 0-9, "a"-"z" and "A"-"Z"
+// are 10-35, anything else 17; a pair whose value is above 15 fails the whole conversion, and
+// so does an odd length (the terminating NUL completes the last pair). On failure `out` is
+// left empty and false returned.
+bool HexToBytes(std::u16string_view text, std::vector<uint8_t>* out);
+bool HexToBytes(std::string_view text, std::vector<uint8_t>* out);
+
+// Appends printf-formatted text (Microsoft conventions, see browserplatform/wprintf.h). An
+// invalid format appends nothing.
+void AppendFormatW(std::u16string* out, const char16_t* format, ...);
+void AppendFormatA(std::string* out, const char* format, ...);
+
+}  // namespace base
