@@ -31,9 +31,7 @@ class CTraceArgs {
   void AddUnsigned(uint64_t value);
 
   template <class T>
-  void Add(T value)
-    requires std::is_integral_v<T>
-  {
+  void Add(T value) requires std::is_integral_v<T> {
     if constexpr (std::is_signed_v<T>) {
       AddInteger(value);
     } else {

@@ -92,7 +92,8 @@ TEST(PerformanceTraceTest, EntryAndExitLines) {
   EXPECT_EQ(texts[2], u"进入函数:Storage::CBookmarkXmlCoder::Decode\n");
   std::string exit_s = base::WideToUTF8(texts[3]);
   EXPECT_TRUE(std::regex_match(
-      exit_s, std::regex("离开函数:Storage::CBookmarkXmlCoder::Decode 执行耗时:[0-9]+\\.[0-9]{6}\n")))
+      exit_s,
+      std::regex("离开函数:Storage::CBookmarkXmlCoder::Decode 执行耗时:[0-9]+\\.[0-9]{6}\n")))
       << exit_s;
   for (const testing_support::LogLine& line : log.lines()) EXPECT_EQ(line.level, 37u);
 }
