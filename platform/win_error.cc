@@ -22,6 +22,8 @@ DWORD Win32ErrorFromErrno(int error) {
       return ERROR_ALREADY_EXISTS;
     case ENOTEMPTY:
       return ERROR_DIR_NOT_EMPTY;
+    case ETXTBSY:
+      return ERROR_SHARING_VIOLATION;
     case EBADF:
       return ERROR_INVALID_HANDLE;
     case EMFILE:
