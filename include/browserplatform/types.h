@@ -11,6 +11,7 @@
 
 using BOOL = int32_t;
 using BYTE = uint8_t;
+using BOOLEAN = uint8_t;
 using WORD = uint16_t;
 using DWORD = uint32_t;
 using UINT = uint32_t;
