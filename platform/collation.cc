@@ -194,7 +194,7 @@ std::string CollationSortKey(std::u16string_view text) {
 
 }  // namespace platform
 
-HRESULT VarBstrCmp(BSTR left, BSTR right, LCID lcid, ULONG flags) {
+HRESULT VarBstrCmp(BSTR left, BSTR right, LCID /*lcid*/, ULONG flags) {
   const UINT left_length = SysStringLen(left);
   const UINT right_length = SysStringLen(right);
   if (left_length == 0) return right_length == 0 ? VARCMP_EQ : VARCMP_LT;

@@ -305,27 +305,35 @@ class Formatter {
            length == Length::kWide;
   }
 
-  // Writes prefix, zeros and body into a field of spec.width: left-aligned, zero-padded
-  // between prefix and body, or right-aligned with spaces.
-  void EmitField(const Spec& spec, std::string_view prefix, size_t zeros, View body,
-                 bool zero_pad) {
-    const size_t length = prefix.size() + zeros + body.size();
+  // A converted value: prefix, leading zeros, body, then zeros and a suffix that floating
+  // point needs when its precision is longer than the C library is asked to render.
+  struct Field {
+    std::string_view prefix;
+    size_t zeros = 0;
+    View body;
+    size_t inner_zeros = 0;
+    std::string_view suffix;
+  };
+
+  // Writes the field into spec.width: left-aligned, zero-padded between prefix and body, or
+  // right-aligned with spaces.
+  void EmitField(const Spec& spec, const Field& field, bool zero_pad) {
+    const size_t length = field.prefix.size() + field.zeros + field.body.size() +
+                          field.inner_zeros + field.suffix.size();
     const size_t pad = spec.width > length ? spec.width - length : 0;
-    if (spec.left) {
-      sink_->Append(FromAscii<Char>(prefix));
-      sink_->Fill('0', zeros);
-      sink_->Append(body);
-      sink_->Fill(' ', pad);
-    } else if (zero_pad) {
-      sink_->Append(FromAscii<Char>(prefix));
-      sink_->Fill('0', zeros + pad);
-      sink_->Append(body);
-    } else {
-      sink_->Fill(' ', pad);
-      sink_->Append(FromAscii<Char>(prefix));
-      sink_->Fill('0', zeros);
-      sink_->Append(body);
-    }
+    if (!spec.left && !zero_pad) sink_->Fill(' ', pad);
+    sink_->Append(FromAscii<Char>(field.prefix));
+    sink_->Fill('0', field.zeros + (zero_pad && !spec.left ? pad : 0));
+    sink_->Append(field.body);
+    sink_->Fill('0', field.inner_zeros);
+    sink_->Append(FromAscii<Char>(field.suffix));
+    if (spec.left) sink_->Fill(' ', pad);
+  }
+
+  void EmitText(const Spec& spec, View text) {
+    Field field;
+    field.body = text;
+    EmitField(spec, field, false);
   }
 
   int64_t SignedArgument(Length length) {
@@ -399,8 +407,12 @@ class Formatter {
     }
     if (spec.alt && base == 8 && zeros == 0 && (digits.empty() || digits[0] != '0')) zeros = 1;
     if (spec.alt && base == 16 && magnitude != 0) prefix = conversion == 'X' ? "0X" : "0x";
-    EmitField(spec, prefix, zeros, FromAscii<Char>(digits),
-              spec.zero && !spec.left && spec.precision < 0);
+    const String body = FromAscii<Char>(digits);
+    Field field;
+    field.prefix = prefix;
+    field.zeros = zeros;
+    field.body = body;
+    EmitField(spec, field, spec.zero && spec.precision < 0);
     return true;
   }
 
@@ -408,7 +420,7 @@ class Formatter {
     const auto value = reinterpret_cast<uintptr_t>(va_arg(args_, const void*));
     std::string digits = Digits(value, 16, true);
     digits.insert(0, 2 * sizeof(void*) - digits.size(), '0');
-    EmitField(spec, "", 0, FromAscii<Char>(digits), false);
+    EmitText(spec, FromAscii<Char>(digits));
   }
 
   // Whether a %c/%s argument is UTF-16: 'l'/'w' say so and 'h' says 8-bit; otherwise the
@@ -432,7 +444,7 @@ class Formatter {
         const auto c = static_cast<char>(value);
         text = ToOutput(std::string_view(&c, 1), &text);
       }
-      EmitField(spec, "", 0, text, false);
+      EmitText(spec, text);
       return true;
     }
     const int precision = spec.precision;
@@ -450,39 +462,57 @@ class Formatter {
                  : ToOutput(std::string_view(arg, ArgumentLength(arg, precision)), &text);
     }
     if (precision >= 0) CutConverted(&text, static_cast<size_t>(precision));
-    EmitField(spec, "", 0, text, false);
+    EmitText(spec, text);
     return true;
   }
 
   bool ConvertFloat(const Spec& spec) {
     const double value = va_arg(args_, double);
+    // A double has at most 1074 fractional binary digits, so its exact decimal expansion
+    // ends within this many digits; anything beyond is zeros, counted rather than rendered.
+    constexpr int kMaxRenderedPrecision = 1100;
+    const int precision = std::min(spec.precision, kMaxRenderedPrecision);
     std::string format = "%";
     if (spec.plus) format += '+';
     if (spec.space) format += ' ';
     if (spec.alt) format += '#';
-    if (spec.precision >= 0) format += ".*";
+    if (precision >= 0) format += ".*";
     format += spec.conversion;
     const auto render = [&](char* out, size_t size) {
-      return spec.precision >= 0 ? std::snprintf(out, size, format.c_str(), spec.precision, value)
-                                 : std::snprintf(out, size, format.c_str(), value);
+      return precision >= 0 ? std::snprintf(out, size, format.c_str(), precision, value)
+                            : std::snprintf(out, size, format.c_str(), value);
     };
     const int needed = render(nullptr, 0);
     if (needed < 0) return false;
     std::string text(static_cast<size_t>(needed) + 1, '\0');
     render(text.data(), text.size());
     text.resize(static_cast<size_t>(needed));
+    const std::string_view rendered(text);
+
+    const bool finite = std::isfinite(value);
+    Field field;
     // Zero padding goes between the sign (and a hex prefix) and the digits; inf and nan are
     // padded with spaces.
-    const bool zero_pad = spec.zero && !spec.left && std::isfinite(value);
-    size_t prefix_length = 0;
-    if (zero_pad) {
-      if (!text.empty() && (text[0] == '-' || text[0] == '+' || text[0] == ' ')) prefix_length = 1;
-      if (text.compare(prefix_length, 2, "0x") == 0 || text.compare(prefix_length, 2, "0X") == 0) {
-        prefix_length += 2;
-      }
+    size_t digits_start = 0;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+' || text[0] == ' ')) digits_start = 1;
+    if (rendered.substr(digits_start, 2) == "0x" || rendered.substr(digits_start, 2) == "0X") {
+      digits_start += 2;
     }
-    EmitField(spec, std::string_view(text).substr(0, prefix_length), 0,
-              FromAscii<Char>(std::string_view(text).substr(prefix_length)), zero_pad);
+    if (!finite) digits_start = 0;
+    field.prefix = rendered.substr(0, digits_start);
+    // The zeros a longer precision adds go before the exponent; %g drops them unless '#'.
+    size_t digits_end = text.size();
+    const bool general = spec.conversion == 'g' || spec.conversion == 'G';
+    if (finite && spec.precision > precision && (!general || spec.alt)) {
+      const char lower = static_cast<char>(spec.conversion | 0x20);
+      const char* exponent = lower == 'a' ? "pP" : lower == 'f' ? "" : "eE";  // hex digits hold 'E'
+      digits_end = std::min(text.find_first_of(exponent), text.size());
+      field.inner_zeros = static_cast<size_t>(spec.precision - precision);
+    }
+    field.suffix = rendered.substr(digits_end);
+    const String body = FromAscii<Char>(rendered.substr(digits_start, digits_end - digits_start));
+    field.body = body;
+    EmitField(spec, field, spec.zero && finite);
     return true;
   }
 

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -46,6 +47,15 @@ std::string N(const char* format, ...) {
   }
   va_end(args);
   return out;
+}
+
+// Field widths are counted, never materialised, so huge ones cost nothing until written.
+int CountWide(const char16_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = _vscwprintf(format, args);
+  va_end(args);
+  return result;
 }
 
 struct WideCase {
@@ -114,6 +124,21 @@ TEST(FormatTest, FloatingAndPointerConversions) {
       WIDE(u"0000000000000000 |", u"%-17p|", nullptr),
   };
   for (const auto& c : kCases) EXPECT_EQ(c.got, c.expected) << testing::PrintToString(c.format);
+}
+
+// Precisions beyond what a double can carry are zero-filled without being rendered; the
+// result must still be exactly the C library's.
+TEST(FormatTest, LongFloatPrecisionMatchesTheCLibrary) {
+  const char* const kFormats[] = {"%.1500f", "%.1500e",       "%#.1500g",     "%.1500g",
+                                  "%.1500A", "%+01600.1200f", "%-1300.1200e|"};
+  for (const char* format : kFormats) {
+    for (double value : {1.0 / 3, 1e300, -2.5e-300, 0.1, double{INFINITY}}) {
+      char expected[4096];
+      std::snprintf(expected, sizeof(expected), format, value);
+      EXPECT_EQ(N(format, value), expected) << format << " " << value;
+    }
+  }
+  EXPECT_EQ(CountWide(u"%.2000000000f", 1.0), 2000000002);
 }
 
 TEST(FormatTest, WideTextConversions) {
@@ -278,15 +303,6 @@ TEST(FormatTest, WholeCallsFailWhenTheResultDoesNotFit) {
   EXPECT_EQ(sprintf_s(narrow, 3, "%S", u"\u4E2D"), -1);
   EXPECT_EQ(errno, ERANGE);
   EXPECT_EQ(narrow[0], '\0');
-}
-
-// Field widths are counted, never materialised, so huge ones cost nothing until written.
-int CountWide(const char16_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  const int result = _vscwprintf(format, args);
-  va_end(args);
-  return result;
 }
 
 TEST(FormatTest, CountsLengthsWithoutWriting) {
