@@ -1,8 +1,9 @@
-// Counted COM pointers.
+// Counted COM pointers and owned BSTRs.
 #pragma once
 
 #include <utility>
 
+#include "browserplatform/oleauto.h"
 #include "browserplatform/unknwn.h"
 
 namespace ATL {
@@ -76,6 +77,42 @@ class CComPtr {
 
  private:
   T* p_ = nullptr;
+};
+
+// Owns one BSTR (null is the empty string) and frees it with SysFreeString.
+class CComBSTR {
+ public:
+  CComBSTR() = default;
+  explicit CComBSTR(const OLECHAR* text) : str_(SysAllocString(text)) {}
+  CComBSTR(const OLECHAR* text, UINT length) : str_(SysAllocStringLen(text, length)) {}
+  CComBSTR(const CComBSTR& other) : str_(other.Copy()) {}
+  CComBSTR(CComBSTR&& other) noexcept : str_(std::exchange(other.str_, nullptr)) {}
+  ~CComBSTR() { SysFreeString(str_); }
+  CComBSTR& operator=(CComBSTR other) noexcept {
+    std::swap(str_, other.str_);
+    return *this;
+  }
+
+  BSTR get() const { return str_; }
+  operator BSTR() const { return str_; }  // NOLINT(google-explicit-constructor)
+  UINT Length() const { return SysStringLen(str_); }
+
+  // A new copy for the caller to free; null when empty-null or out of memory.
+  BSTR Copy() const { return str_ ? SysAllocStringLen(str_, SysStringLen(str_)) : nullptr; }
+  // Frees the string held so far and returns the slot for an out parameter.
+  BSTR* Receive() {
+    Empty();
+    return &str_;
+  }
+  void Attach(BSTR str) {
+    SysFreeString(str_);
+    str_ = str;
+  }
+  BSTR Detach() { return std::exchange(str_, nullptr); }
+  void Empty() { SysFreeString(std::exchange(str_, nullptr)); }
+
+ private:
+  BSTR str_ = nullptr;
 };
 
 }  // namespace ATL

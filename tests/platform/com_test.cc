@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -249,6 +250,27 @@ TEST_F(ComTest, ConcurrentAddRefReleaseDeletesExactlyOnce) {
   EXPECT_EQ(g_destroyed, 0);
   thing->Release();
   EXPECT_EQ(g_destroyed, 1);
+}
+
+TEST(ComBstrTest, OwnsCopiesAndHandsOver) {
+  ATL::CComBSTR empty;
+  EXPECT_EQ(empty.get(), nullptr);
+  EXPECT_EQ(empty.Length(), 0u);
+  EXPECT_EQ(empty.Copy(), nullptr);
+
+  ATL::CComBSTR text(u"a\0b", 3);
+  EXPECT_EQ(text.Length(), 3u);
+  ATL::CComBSTR copy = text;
+  EXPECT_NE(copy.get(), text.get());
+  EXPECT_EQ(std::u16string(copy.get(), copy.Length()), std::u16string(u"a\0b", 3));
+
+  BSTR out = copy.Detach();
+  EXPECT_EQ(copy.get(), nullptr);
+  ATL::CComBSTR owner;
+  owner.Attach(out);
+  EXPECT_EQ(owner.Length(), 3u);
+  *owner.Receive() = SysAllocString(u"new");
+  EXPECT_EQ(std::u16string(owner.get()), u"new");
 }
 
 TEST(GuidTest, ParseAndPrintTheRegistryForm) {
