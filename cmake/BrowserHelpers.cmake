@@ -22,8 +22,9 @@ function(browser_add_library name kind)
   target_compile_options(${name} PRIVATE ${BROWSER_WARNINGS})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
-  if(kind STREQUAL "SHARED")
-    # A shared library must not leave undefined symbols for its host to satisfy.
+  if(kind STREQUAL "SHARED" AND NOT BROWSER_SANITIZER_FLAGS)
+    # A shared library must not leave undefined symbols for its host to satisfy. (Sanitizer
+    # builds are exempt: clang leaves the runtime for the executable to bring.)
     target_link_options(${name} PRIVATE -Wl,--no-undefined)
   endif()
 endfunction()

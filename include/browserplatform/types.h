@@ -1,7 +1,8 @@
 // The binary interface types of the system, as they are laid out on x86-64 Linux.
 //
 // Widths are fixed: Windows `long` is 32-bit and so are LONG and ULONG here; the C `long`
-// (64-bit on Linux) is never used for them. Wide text is UTF-16 (char16_t), never wchar_t.
+// (64-bit on Linux) is never used for them. Wide text is UTF-16 (char16_t), never the
+// 32-bit wide character type of the C library.
 #pragma once
 
 #include <cstddef>
