@@ -33,16 +33,23 @@ class CRefCountedThreadSafeBase {
   std::atomic<LONG> ref_count_{0};
 };
 
-template <class T>
-class CRefCountedThreadSafe : public CRefCountedThreadSafeBase {
+// AddRef and Release over a base's counter; the object deletes itself when it reaches 0.
+template <class Base>
+class CRefCountedMethods : public Base {
  public:
-  virtual LONG AddRef() { return AddRefImpl(); }
+  virtual LONG AddRef() { return this->AddRefImpl(); }
   virtual LONG Release() {
-    LONG count = ReleaseImpl();
+    LONG count = this->ReleaseImpl();
     if (count == 0) delete this;
     return count;
   }
 
+ protected:
+  CRefCountedMethods() = default;
+};
+
+template <class T>
+class CRefCountedThreadSafe : public CRefCountedMethods<CRefCountedThreadSafeBase> {
  protected:
   CRefCountedThreadSafe() = default;
 };
@@ -63,15 +70,7 @@ class CRefCountedBase {
 };
 
 template <class T>
-class CRefCounted : public CRefCountedBase {
- public:
-  virtual LONG AddRef() { return AddRefImpl(); }
-  virtual LONG Release() {
-    LONG count = ReleaseImpl();
-    if (count == 0) delete this;
-    return count;
-  }
-
+class CRefCounted : public CRefCountedMethods<CRefCountedBase> {
  protected:
   CRefCounted() = default;
 };

@@ -3,40 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "browserplatform/sandbox.h"
+#include "tests/common/fake_sandbox.h"
 
 namespace {
 
-class FakeSandbox final : public platform::SandboxForTesting {
- public:
-  FakeSandbox(bool ovsafe, bool waitable) : ovsafe_(ovsafe), waitable_(waitable) {
-    platform::SetSandboxForTesting(this);
-  }
-  ~FakeSandbox() { platform::SetSandboxForTesting(nullptr); }
-
-  bool OvsafeEnabled() override { return ovsafe_; }
-  bool WaitableHookEnabled() override { return waitable_; }
-  bool FileHookEnabled() override { return false; }
-  void OnCall(const char* name) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(name);
-  }
-  std::vector<std::string> calls() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
-
- private:
-  const bool ovsafe_;
-  const bool waitable_;
-  std::mutex mutex_;
-  std::vector<std::string> calls_;
-};
+using testing_support::FakeSandbox;
 
 void Exercise(base::CKernelEvent& event) {
   ASSERT_TRUE(event.Create(TRUE, FALSE));
@@ -67,7 +42,7 @@ TEST(KernelEventTest, RoutesThroughTheSandboxOnlyWhenItAsks) {
         "Internal_OV_Shared_WaitForSingleObject", "Internal_OV_Shared_CloseWaitableObject"}},
   };
   for (const Case& c : cases) {
-    FakeSandbox sandbox(c.ovsafe, c.waitable);
+    FakeSandbox sandbox(c.ovsafe, c.waitable, /*file=*/false);
     base::CKernelEvent event;
     Exercise(event);
     std::vector<std::string> calls = sandbox.calls();

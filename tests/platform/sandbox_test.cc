@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -11,30 +10,18 @@
 #include "browserplatform/ioapiset.h"
 #include "browserplatform/process.h"
 #include "browserplatform/synchapi.h"
+#include "tests/common/fake_sandbox.h"
 #include "tests/platform/temp_folder.h"
 
 namespace {
 
-class RecordingSandbox final : public platform::SandboxForTesting {
+// Every query on.
+class RecordingSandbox {
  public:
-  RecordingSandbox() { platform::SetSandboxForTesting(this); }
-  ~RecordingSandbox() { platform::SetSandboxForTesting(nullptr); }
-
-  bool OvsafeEnabled() override { return true; }
-  bool WaitableHookEnabled() override { return true; }
-  bool FileHookEnabled() override { return true; }
-  void OnCall(const char* name) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(name);
-  }
-  std::vector<std::string> calls() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
+  std::vector<std::string> calls() const { return fake_.calls(); }
 
  private:
-  std::mutex mutex_;
-  std::vector<std::string> calls_;
+  testing_support::FakeSandbox fake_{true, true, true};
 };
 
 TEST(SandboxTest, QueriesAreFalseWithoutASandbox) {
