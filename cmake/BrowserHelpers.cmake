@@ -1,6 +1,7 @@
 # One place for warnings, sanitizers and the way libraries and tests are declared.
 
-set(BROWSER_WARNINGS -Wall -Wextra -Werror -Wno-unused-parameter)
+set(BROWSER_WARNINGS -Wall -Wextra -Werror -Wno-unused-parameter
+    $<$<CXX_COMPILER_ID:Clang>:-Wthread-safety>)
 
 if(BROWSER_SANITIZER STREQUAL "asan")
   set(BROWSER_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined
