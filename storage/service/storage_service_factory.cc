@@ -1,0 +1,57 @@
+#include "storage/service/storage_service_factory.h"
+
+#include "base/string_conversions.h"
+#include "storage/service/data_path.h"
+#include "storage/service/storage_service.h"
+
+namespace Storage {
+
+std::u16string CStorageServiceFactory::BuildServiceKey(int kind, int style, LPCWSTR user_name) {
+  std::u16string key;
+  switch (kind) {
+    case kDataLocationSysData:
+      base::AppendFormatW(&key, u"%s/", kSysDataFolder);
+      break;
+    case kDataLocationUserData:
+      if (style == kUserFolderStylePlain) {
+        base::AppendFormatW(&key, u"%s/%s/", kUserDataFolder, user_name);
+      } else {
+        base::AppendFormatW(&key, u"%s/%s%s/", kUserDataFolder, kUserFolderPrefix, user_name);
+      }
+      break;
+    case kDataLocationModuleDir:
+      base::AppendFormatW(&key, u"%s/", GetModuleDir().c_str());
+      break;
+    default:
+      break;  // every other kind shares the empty key
+  }
+  return key;
+}
+
+HRESULT CStorageServiceFactory::GetStorageService(int kind, int style, LPCWSTR user_name,
+                                                  IStorageServiceEx** out) {
+  if (out == nullptr) return E_POINTER;
+  base::CAutoLock lock(lock_);
+  std::u16string key = BuildServiceKey(kind, style, user_name);
+  auto cached = services_.find(key);
+  if (cached != services_.end()) return cached->second.CopyTo(out);
+
+  ATL::CComObject<CStorageService>* object = nullptr;
+  if (FAILED(ATL::CComObject<CStorageService>::CreateInstance(&object))) return S_OK;
+  ATL::CComPtr<IStorageServiceEx> service(object);
+  if (FAILED(service->Initialize(kind, style, user_name))) return S_OK;
+  services_.emplace(std::move(key), service);
+  *out = service.Detach();
+  return S_OK;
+}
+
+HRESULT CStorageServiceFactory::DoInitService() { return S_OK; }
+
+HRESULT CStorageServiceFactory::DoUninitService() {
+  base::CAutoLock lock(lock_);
+  for (auto& [key, service] : services_) service->UnInitialize();
+  services_.clear();
+  return S_OK;
+}
+
+}  // namespace Storage
