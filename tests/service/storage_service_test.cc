@@ -1,0 +1,118 @@
+#include "storage/service/storage_service.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/string_conversions.h"
+#include "browserplatform/atlbase.h"
+#include "browserplatform/atlcom.h"
+#include "storage/service/data_path.h"
+#include "storage/service/storage_service_factory.h"
+#include "tests/common/capturing_log_controller.h"
+
+namespace {
+
+ATL::CComPtr<IStorageServiceEx> NewService() {
+  ATL::CComObject<Storage::CStorageService>* object = nullptr;
+  EXPECT_EQ(ATL::CComObject<Storage::CStorageService>::CreateInstance(&object), S_OK);
+  return ATL::CComPtr<IStorageServiceEx>(object);
+}
+
+TEST(StorageServiceTest, InitializeAndUnInitializeWritePerformanceTraces) {
+  ATL::CComPtr<IStorageServiceEx> service = NewService();
+  testing_support::CapturingLogController log;
+  EXPECT_EQ(service->Initialize(Storage::kDataLocationNone, 1, nullptr), S_OK);
+  EXPECT_EQ(service->Initialize(Storage::kDataLocationNone, 1, u"ignored"), S_OK);
+  EXPECT_EQ(service->UnInitialize(), S_OK);
+
+  std::vector<testing_support::LogLine> lines = log.lines();
+  const char* const kPatterns[] = {
+      "进入函数:Storage::CStorageService::Initialize\n",
+      "离开函数:Storage::CStorageService::Initialize 执行耗时:[0-9]+\n",
+      "进入函数:Storage::CStorageService::Initialize\n",
+      "离开函数:Storage::CStorageService::Initialize 执行耗时:[0-9]+\n",
+      "进入函数:Storage::CStorageService::UnInitialize\n",
+      "离开函数:Storage::CStorageService::UnInitialize 执行耗时:[0-9]+\n",
+  };
+  ASSERT_EQ(lines.size(), std::size(kPatterns));
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].level, 37u);
+    EXPECT_EQ(lines[i].category, u"performance_profile;");
+    std::string text = base::WideToUTF8(lines[i].text);
+    EXPECT_TRUE(std::regex_match(text, std::regex(kPatterns[i]))) << text;
+  }
+}
+
+TEST(StorageServiceTest, GetStorageRunsTheCreaterUnderTheService) {
+  ATL::CComPtr<IStorageServiceEx> service = NewService();
+  ASSERT_EQ(service->Initialize(Storage::kDataLocationNone, 1, nullptr), S_OK);
+  testing_support::CapturingLogController log;
+  IUnknown* out = nullptr;
+  EXPECT_EQ(service->GetStorage(u"unknown", nullptr, &out), E_FAIL);
+  EXPECT_EQ(log.texts(u"function;").size(), 4u);
+}
+
+// Host threads race on one service; the service lock keeps every call consistent.
+TEST(StorageServiceTest, ConcurrentCallsOnOneService) {
+  ATL::CComPtr<IStorageServiceEx> service = NewService();
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 200;
+  std::atomic<int> unexpected{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRounds; ++i) {
+        IUnknown* out = nullptr;
+        HRESULT hr = S_OK;
+        switch ((t + i) % 4) {
+          case 0:
+            hr = service->Initialize(Storage::kDataLocationNone, 2, u"racer");
+            break;
+          case 1:
+            hr = service->GetStorage(Storage::kUserPrefStorageId, nullptr, &out);
+            break;
+          case 2:
+            hr = service->CreateTempStorage(Storage::kStorageTypeKeyValue, &out);
+            break;
+          default:
+            hr = service->UnInitialize();
+            break;
+        }
+        if ((hr != S_OK && hr != E_FAIL) || out != nullptr) ++unexpected;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(unexpected.load(), 0);
+}
+
+TEST(StorageServiceFactoryTest, ServiceKeys) {
+  struct Case {
+    int kind;
+    int style;
+    const char16_t* user;
+    std::u16string key;
+  };
+  const Case kCases[] = {
+      {1, 1, u"bob", u"SysData/"},
+      {1, 2, nullptr, u"SysData/"},
+      {2, 2, u"bob", u"UserData/bob/"},
+      {2, 1, u"bob", u"UserData/0A73B7929C9546628F097CEEACA6E079bob/"},
+      {2, 0, u"Bob", u"UserData/0A73B7929C9546628F097CEEACA6E079Bob/"},
+      {3, 2, u"bob", u""},
+      {0, 1, u"bob", u""},
+      {5, 2, u"bob", u""},
+      {4, 1, u"bob", Storage::GetModuleDir() + u"/"},
+  };
+  for (const Case& c : kCases) {
+    EXPECT_EQ(Storage::CStorageServiceFactory::BuildServiceKey(c.kind, c.style, c.user), c.key)
+        << c.kind << "/" << c.style;
+  }
+}
+
+}  // namespace
