@@ -100,8 +100,8 @@ struct IStorageServiceEx : public IUnknown {
   // non-empty file name in `config` replaces the registered file name (still relative to the
   // data folder) and a non-empty name string is given to the storage.
   // E_FAIL when the service is not initialised (*out untouched); E_FAIL with *out null for an
-  // identifier that is not registered or a storage that cannot be built; E_POINTER when `out`
-  // is null and the identifier is registered.
+  // identifier that is not registered or a storage that cannot be built. With a null `out`:
+  // E_POINTER for a storage that exists or can be built, else E_FAIL.
   virtual HRESULT STDMETHODCALLTYPE GetStorage(LPCWSTR id, IStorageConfig* config,
                                                IUnknown** out) = 0;
   // Slot 4. A storage of Storage::StorageType `type` that has no file and is shared with
@@ -133,11 +133,11 @@ inline constexpr const IID& IID_IService = uuidof<IService>();
 // and forgets them (S_OK). Releasing the factory forgets them without uninitialising them.
 struct IStorageServiceFactory : public IService {
   // Slot 5. The service for (kind, style, user name), initialised, in *out with a reference for
-  // the caller. Callers that name the same location get the same service: the same user name
-  // (compared exactly) with the same kind, and, for kind 2, both with style 2 or both with
-  // another style; every kind other than 1, 2 and 4 shares one service. Always S_OK: on failure
-  // *out is left as it was, so callers pass it set to null. E_POINTER when `out` is null.
-  // Throws E_OUTOFMEMORY when copying the user name fails.
+  // the caller. Callers that name the same location get the same service: kind 1 has one
+  // (whatever the user), kind 2 one per user name (compared exactly) and per style (2, or any
+  // other), kind 4 one, and every other kind shares one. Always S_OK: on failure *out is left
+  // as it was, so callers pass it set to null. E_POINTER when `out` is null. Throws
+  // E_OUTOFMEMORY when copying the user name fails.
   virtual HRESULT STDMETHODCALLTYPE GetStorageService(int kind, int style, LPCWSTR user_name,
                                                       IStorageServiceEx** out) = 0;
 };

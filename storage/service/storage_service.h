@@ -33,10 +33,10 @@ class CStorageService : public IStorageServiceEx,
   CStorageService& operator=(const CStorageService&) = delete;
 
   // IStorageServiceEx (contracts in browserstorage/storage_service.h).
-  STDMETHODIMP GetStorage(LPCWSTR id, IStorageConfig* config, IUnknown** out) override;  // 3
-  STDMETHODIMP CreateTempStorage(int type, IUnknown** out) override;                     // 4
-  STDMETHODIMP Initialize(int kind, int style, LPCWSTR user_name) override;              // 5
-  STDMETHODIMP UnInitialize() override;                                                  // 6
+  STDMETHODIMP GetStorage(LPCWSTR id, IStorageConfig* config, IUnknown** out) override;  // slot 3
+  STDMETHODIMP CreateTempStorage(int type, IUnknown** out) override;                     // slot 4
+  STDMETHODIMP Initialize(int kind, int style, LPCWSTR user_name) override;              // slot 5
+  STDMETHODIMP UnInitialize() override;                                                  // slot 6
   // Behind the interface's slots. Does not uninitialise: storages still attached keep their
   // in-memory structures until their own last release.
   virtual ~CStorageService() = default;

@@ -90,6 +90,57 @@ TEST_F(StorageServiceTest, GetStorageFollowsTheServiceState) {
   EXPECT_EQ(out, Sentinel());
 }
 
+// Hosts call by slot: each operation must sit at the vtable index its interface documents.
+template <class Fn, class I>
+Fn Slot(I* object, size_t index) {
+  return reinterpret_cast<Fn>((*reinterpret_cast<void***>(object))[index]);
+}
+
+TEST_F(StorageServiceTest, OperationsSitAtTheirSlots) {
+  IStorageServiceEx* service = service_.get();
+  using InitializeFn = HRESULT (*)(IStorageServiceEx*, int, int, LPCWSTR);
+  using GetStorageFn = HRESULT (*)(IStorageServiceEx*, LPCWSTR, IStorageConfig*, IUnknown**);
+  using UnInitializeFn = HRESULT (*)(IStorageServiceEx*);
+  EXPECT_EQ(Slot<InitializeFn>(service, 5)(service, 2, 2, u"slot user"), S_OK);
+  EXPECT_TRUE(IsDirectory(UserFolder(u"slot user")));
+  IUnknown* out = Sentinel();
+  EXPECT_EQ(Slot<GetStorageFn>(service, 3)(service, u"unknown", nullptr, &out), E_FAIL);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(Slot<UnInitializeFn>(service, 6)(service), S_OK);
+  out = Sentinel();
+  EXPECT_EQ(service->GetStorage(u"unknown", nullptr, &out), E_FAIL);
+  EXPECT_EQ(out, Sentinel());
+
+  ATL::CComPtr<IStorageConfig> config = library_.Create<IStorageConfig>(CLSID_CCoStorageConfig);
+  ASSERT_TRUE(config);
+  using SetFn = HRESULT (*)(IStorageConfig*, LPCWSTR);
+  using GetFn = HRESULT (*)(IStorageConfig*, BSTR*);
+  EXPECT_EQ(Slot<SetFn>(config.get(), 4)(config.get(), u"file"), S_OK);
+  EXPECT_EQ(Slot<SetFn>(config.get(), 6)(config.get(), u"name"), S_OK);
+  ATL::CComBSTR file_name;
+  ATL::CComBSTR name;
+  EXPECT_EQ(Slot<GetFn>(config.get(), 3)(config.get(), file_name.Receive()), S_OK);
+  EXPECT_EQ(Slot<GetFn>(config.get(), 5)(config.get(), name.Receive()), S_OK);
+  EXPECT_EQ(std::u16string(file_name.get(), file_name.Length()), u"file");
+  EXPECT_EQ(std::u16string(name.get(), name.Length()), u"name");
+
+  ATL::CComPtr<IStorageServiceFactory> factory =
+      library_.Create<IStorageServiceFactory>(CLSID_CStorageServiceFactory);
+  ASSERT_TRUE(factory);
+  using GetServiceFn = HRESULT (*)(IStorageServiceFactory*, int, int, LPCWSTR, IStorageServiceEx**);
+  using ServiceFn = HRESULT (*)(IStorageServiceFactory*);
+  EXPECT_EQ(Slot<ServiceFn>(factory.get(), 3)(factory.get()), S_OK);
+  ATL::CComPtr<IStorageServiceEx> from_factory;
+  EXPECT_EQ(
+      Slot<GetServiceFn>(factory.get(), 5)(factory.get(), 3, 1, nullptr, from_factory.Receive()),
+      S_OK);
+  ASSERT_TRUE(from_factory);
+  EXPECT_EQ(Slot<ServiceFn>(factory.get(), 4)(factory.get()), S_OK);  // UninitService
+  out = Sentinel();
+  EXPECT_EQ(from_factory->GetStorage(u"unknown", nullptr, &out), E_FAIL);
+  EXPECT_EQ(out, Sentinel());
+}
+
 class StorageServiceFactoryTest : public StorageLibraryTest {
  protected:
   ATL::CComPtr<IStorageServiceFactory> NewFactory() {
