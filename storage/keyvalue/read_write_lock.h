@@ -1,0 +1,75 @@
+// Storage::CReadWriteLock: the reader/writer lock of the key-value, key-value-ex and icon
+// caches.
+//
+// State lives in one 32-bit word changed only by compare-and-swap:
+//   bits  0-10  active readers      bits 11-21  queued readers
+//   bit   22    writer              bit  23     reserved (0)
+//   bits 24-30  queued writers      bit  31     writer pending (new readers must queue)
+// Each count changes inside its own bits; no carry or borrow reaches a neighbour.
+//
+// Uncontended acquire and release are one compare-and-swap each and no kernel call. Waiters
+// register in the word, then sleep on two semaphores: readers on the shared gate, writers on
+// both gates at once (a wait-all). A release hands one queued writer a count on the exclusive
+// gate and every queued reader (plus that writer) a count on the shared gate; they all retry,
+// the first compare-and-swap wins and the others register again. A queued writer holds new
+// readers back through the writer-pending bit.
+//
+// Limits: 2047 active and 2047 queued readers, 127 queued writers. Every caller in the system
+// uses the scoped guards, which wait without time-out.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "browserplatform/types.h"
+
+namespace Storage {
+
+class CReadWriteLock {
+ public:
+  CReadWriteLock();
+  ~CReadWriteLock();
+  CReadWriteLock(const CReadWriteLock&) = delete;
+  CReadWriteLock& operator=(const CReadWriteLock&) = delete;
+
+  // True when the lock is held; false only after `timeout_ms` ran out (INFINITE: never).
+  bool AcquireShared(DWORD timeout_ms);
+  bool AcquireExclusive(DWORD timeout_ms);
+  void ReleaseShared();
+  void ReleaseExclusive();
+
+  uint32_t state_for_testing() const { return state_.load(std::memory_order_acquire); }
+
+ private:
+  void Wake(uint32_t old_state);
+
+  std::atomic<uint32_t> state_{0};
+  HANDLE shared_gate_;
+  HANDLE exclusive_gate_;
+};
+
+class CSharedLockGuard {
+ public:
+  explicit CSharedLockGuard(CReadWriteLock& lock) : lock_(lock) { lock_.AcquireShared(INFINITE); }
+  ~CSharedLockGuard() { lock_.ReleaseShared(); }
+  CSharedLockGuard(const CSharedLockGuard&) = delete;
+  CSharedLockGuard& operator=(const CSharedLockGuard&) = delete;
+
+ private:
+  CReadWriteLock& lock_;
+};
+
+class CExclusiveLockGuard {
+ public:
+  explicit CExclusiveLockGuard(CReadWriteLock& lock) : lock_(lock) {
+    lock_.AcquireExclusive(INFINITE);
+  }
+  ~CExclusiveLockGuard() { lock_.ReleaseExclusive(); }
+  CExclusiveLockGuard(const CExclusiveLockGuard&) = delete;
+  CExclusiveLockGuard& operator=(const CExclusiveLockGuard&) = delete;
+
+ private:
+  CReadWriteLock& lock_;
+};
+
+}  // namespace Storage
