@@ -1,5 +1,5 @@
 // Every test of this binary runs the library under one temporary application-data root.
-#include "tests/service/app_data_root.h"
+#include "tests/common/app_data_root.h"
 
 namespace {
 

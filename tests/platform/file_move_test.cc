@@ -8,7 +8,7 @@
 #include "browserplatform/file_faults.h"
 #include "browserplatform/fileapi.h"
 #include "browserplatform/handleapi.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/common/temp_folder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "browserplatform/fileapi.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/common/temp_folder.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "browserplatform/handleapi.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/common/temp_folder.h"
 
 // Another header declares the same alias; repeating an identical alias must compile.
 using LPOVERLAPPED = OVERLAPPED*;

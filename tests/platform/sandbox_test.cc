@@ -11,7 +11,7 @@
 #include "browserplatform/process.h"
 #include "browserplatform/synchapi.h"
 #include "tests/common/fake_sandbox.h"
-#include "tests/platform/temp_folder.h"
+#include "tests/common/temp_folder.h"
 
 namespace {
 

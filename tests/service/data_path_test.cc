@@ -9,8 +9,8 @@
 
 #include "browserplatform/types.h"
 #include "tests/common/fake_sandbox.h"
-#include "tests/platform/temp_folder.h"
-#include "tests/service/app_data_root.h"
+#include "tests/common/temp_folder.h"
+#include "tests/common/app_data_root.h"
 
 namespace {
 

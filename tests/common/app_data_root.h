@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "tests/platform/temp_folder.h"
+#include "tests/common/temp_folder.h"
 
 namespace storage_test {
 

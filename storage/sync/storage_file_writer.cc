@@ -1,0 +1,122 @@
+#include "storage/sync/storage_file_writer.h"
+
+#include <cstring>
+
+#include "base/logging.h"
+#include "base/string_conversions.h"
+#include "base/trace.h"
+#include "browserplatform/fileapi.h"
+#include "browserplatform/handleapi.h"
+
+namespace Storage {
+namespace {
+
+// Owns an open file handle.
+class ScopedFile {
+ public:
+  explicit ScopedFile(HANDLE handle) : handle_(handle) {}
+  ~ScopedFile() { Close(); }
+  ScopedFile(const ScopedFile&) = delete;
+  ScopedFile& operator=(const ScopedFile&) = delete;
+
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  void Close() {
+    if (valid()) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Closes and removes a temporary file whose contents must not replace anything, keeping the
+// thread's last error for the caller.
+BOOL DiscardTemporary(ScopedFile& file, const std::u16string& temporary) {
+  DWORD error = GetLastError();
+  file.Close();
+  DeleteFileW(temporary.c_str());
+  SetLastError(error);
+  return FALSE;
+}
+
+}  // namespace
+
+BOOL CStorageFileWriter::WriteToDiskA(const std::u16string& path, const std::string& data) {
+  if (write_mode_ == kWriteModeEncrypted) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  if (data.size() > 0xFFFFFFFFu) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return FALSE;
+  }
+  const std::u16string temporary = path + u".tmp";
+  ScopedFile file(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return FALSE;
+
+  const DWORD length = static_cast<DWORD>(data.size());
+  DWORD written = 0;
+  if (!WriteFile(file.get(), data.data(), length, &written, nullptr) || written != length) {
+    return DiscardTemporary(file, temporary);
+  }
+  // A flush that fails means the bytes may not survive a power cut: keep the old file.
+  if (write_mode_ == kWriteModeFlushed && !FlushFileBuffers(file.get())) {
+    return DiscardTemporary(file, temporary);
+  }
+  file.Close();
+  if (!MoveFileExW(temporary.c_str(), path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
+    ScopedFile none(INVALID_HANDLE_VALUE);
+    return DiscardTemporary(none, temporary);
+  }
+  return TRUE;
+}
+
+BOOL CStorageFileWriter::WriteToDisk(const std::u16string& path, const std::u16string& text) {
+  return WriteToDiskA(path, base::WideToUTF8(text));
+}
+
+BOOL CStorageFileWriter::ReadFromDiskA(const std::u16string& path, std::string* out) {
+  base::CFunctionTrace trace(u"Storage::CStorageFileWriter::ReadFromDiskA");
+  if (out == nullptr) return FALSE;
+  if (write_mode_ == kWriteModeEncrypted) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return FALSE;
+
+  DWORD high = 0;
+  SetLastError(ERROR_SUCCESS);
+  DWORD size = GetFileSize(file.get(), &high);
+  if (size == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
+    base::Log(base::kLogLevelError, base::kLogCategoryNone, u"%u", GetLastError());
+    return FALSE;
+  }
+  if (high != 0) {  // 4 GiB or more is no storage file of ours
+    base::Log(base::kLogLevelError, base::kLogCategoryNone, u"%u", ERROR_FILE_TOO_LARGE);
+    return FALSE;
+  }
+
+  out->assign(size, '\0');
+  DWORD read = 0;
+  BOOL ok = ReadFile(file.get(), out->data(), size, &read, nullptr);
+  out->resize(ok ? read : 0);
+  // Text files carry no zero bytes; anything behind one is dropped.
+  size_t zero = out->find('\0');
+  if (zero != std::string::npos) out->resize(zero);
+  return ok && read == size;
+}
+
+BOOL CStorageFileWriter::ReadFromDisk(const std::u16string& path, std::u16string* out) {
+  if (out == nullptr) return FALSE;
+  std::string bytes;
+  if (!ReadFromDiskA(path, &bytes)) return FALSE;
+  *out = base::UTF8ToWide(bytes);
+  return TRUE;
+}
+
+}  // namespace Storage

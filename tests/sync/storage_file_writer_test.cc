@@ -1,0 +1,102 @@
+#include "storage/sync/storage_file_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "browserplatform/file_faults.h"
+#include "tests/common/capturing_log_controller.h"
+#include "tests/common/temp_folder.h"
+
+namespace {
+
+using platform_test::ReadNative;
+using platform_test::WriteNative;
+using Storage::CStorageFileWriter;
+
+class FileWriterTest : public platform_test::FileFixture {
+ protected:
+  std::u16string Target() { return folder_.Wide("userpref_v2"); }
+  std::string TargetNative() { return folder_.Native("userpref_v2"); }
+};
+
+TEST_F(FileWriterTest, WritesExactBytesAndLeavesNoTemporary) {
+  for (int mode : {1, 2}) {
+    CStorageFileWriter writer(mode);
+    std::string data("<?xml?>\r\n\xE4\xB8\xAD", 12);
+    ASSERT_TRUE(writer.WriteToDiskA(Target(), data)) << mode;
+    EXPECT_EQ(ReadNative(TargetNative()), data);
+    EXPECT_EQ(folder_.Names(), (std::set<std::string>{"userpref_v2"}));
+    ASSERT_TRUE(writer.WriteToDiskA(Target(), ""));
+    EXPECT_EQ(ReadNative(TargetNative()), "");
+  }
+}
+
+TEST_F(FileWriterTest, OnlyTheFlushedModeSyncsTheFile) {
+  platform::FileFaults& faults = platform::GetFileFaults();
+  uint64_t before = faults.file_syncs.load();
+  ASSERT_TRUE(CStorageFileWriter(1).WriteToDiskA(Target(), "plain"));
+  EXPECT_EQ(faults.file_syncs.load(), before);
+  ASSERT_TRUE(CStorageFileWriter(2).WriteToDiskA(Target(), "flushed"));
+  EXPECT_EQ(faults.file_syncs.load(), before + 1);
+  EXPECT_GT(faults.folder_syncs.load(), 0u) << "the replace must sync the folder";
+}
+
+TEST_F(FileWriterTest, EncryptedModeIsRefusedWithoutWritingPlainText) {
+  CStorageFileWriter writer(3);
+  EXPECT_FALSE(writer.WriteToDiskA(Target(), "secret form data"));
+  EXPECT_TRUE(folder_.Names().empty());
+  WriteNative(TargetNative(), "whatever");
+  std::string out = "unchanged";
+  EXPECT_FALSE(writer.ReadFromDiskA(Target(), &out));
+  EXPECT_EQ(ReadNative(TargetNative()), "whatever");
+}
+
+TEST_F(FileWriterTest, FailedWritesKeepThePreviousFile) {
+  struct Case {
+    const char* name;
+    std::atomic<bool> platform::FileFaults::*fault;
+  };
+  const Case cases[] = {
+      {"create", &platform::FileFaults::open_for_write_fails},
+      {"write", &platform::FileFaults::write_fails},
+      {"flush", &platform::FileFaults::sync_fails},
+      {"move", &platform::FileFaults::move_fails},
+  };
+  for (const Case& c : cases) {
+    WriteNative(TargetNative(), "previous");
+    platform::GetFileFaults().*c.fault = true;
+    EXPECT_FALSE(CStorageFileWriter(2).WriteToDiskA(Target(), "next")) << c.name;
+    platform::GetFileFaults().Reset();
+    EXPECT_EQ(ReadNative(TargetNative()), "previous") << c.name;
+    EXPECT_EQ(folder_.Names(), (std::set<std::string>{"userpref_v2"})) << c.name;
+  }
+}
+
+TEST_F(FileWriterTest, ReadsCutAtTheFirstZeroByte) {
+  WriteNative(TargetNative(), std::string("0123456789\0tail", 15));
+  std::string out;
+  ASSERT_TRUE(CStorageFileWriter(1).ReadFromDiskA(Target(), &out));
+  EXPECT_EQ(out, "0123456789");
+
+  WriteNative(TargetNative(), "a\xE4\xB8\xAD\xFF");
+  std::u16string wide;
+  ASSERT_TRUE(CStorageFileWriter(1).ReadFromDisk(Target(), &wide));
+  EXPECT_EQ(wide, u"a\u4e2d\uFFFD");
+}
+
+TEST_F(FileWriterTest, MissingFileFailsQuietlyAndLeavesTheOutputAlone) {
+  testing_support::CapturingLogController log;
+  std::u16string wide = u"unchanged";
+  EXPECT_FALSE(CStorageFileWriter(1).ReadFromDisk(folder_.Wide("missing"), &wide));
+  EXPECT_EQ(wide, u"unchanged");
+  EXPECT_EQ(log.texts(u"function;"),
+            (std::vector<std::u16string>{u"Storage::CStorageFileWriter::ReadFromDiskA() {",
+                                         u"} Storage::CStorageFileWriter::ReadFromDiskA()"}));
+  for (const testing_support::LogLine& line : log.lines()) EXPECT_NE(line.level, 64u);
+  // A folder in place of the file cannot be opened either.
+  EXPECT_FALSE(CStorageFileWriter(1).WriteToDiskA(folder_.Wide("no/such/folder"), "x"));
+}
+
+}  // namespace
