@@ -74,7 +74,7 @@ bool IsPattern(IValueObject* value) {
 
 TEST(ConcurrencyTest, ListKeepsEveryWritersOrder) {
   constexpr int kAppenders = 3;
-  constexpr int kPerThread = 300;
+  constexpr int kPerThread = 2000;
   CComPtr<IObjectList> list = New<IObjectList>();
   CComPtr<IValueObject> marker = New<IValueObject>();
   std::vector<std::vector<CComPtr<IValueObject>>> values(kAppenders);
@@ -144,7 +144,7 @@ TEST(ConcurrencyTest, ValueCopiesAreNeverTorn) {
   std::vector<std::function<void()>> jobs;
   for (int t = 0; t < 2; ++t) {
     jobs.push_back([&, t] {
-      for (ULONG i = 0; i < 2000; ++i) {
+      for (ULONG i = 0; i < 20000; ++i) {
         const ULONG length = (i * 7 + t * 13) % 300;
         std::vector<BYTE> bytes = Pattern(length);
         if (i % 2 == 0) {
@@ -160,7 +160,7 @@ TEST(ConcurrencyTest, ValueCopiesAreNeverTorn) {
   for (int t = 0; t < 2; ++t) {
     jobs.push_back([&] {
       CComPtr<IValueObject> mine = New<IValueObject>();
-      for (int i = 0; i < 2000; ++i) {
+      for (int i = 0; i < 20000; ++i) {
         ASSERT_EQ(S_OK, mine->CopyFrom(shared));
         ASSERT_TRUE(IsPattern(mine));
         BOOL equal = 2;
@@ -180,7 +180,7 @@ TEST(ConcurrencyTest, OppositeComparisonsDoNotDeadlock) {
   ASSERT_EQ(S_OK, b->SetBuffer(bytes.data(), 64));
   auto compare = [](IValueObject* self, IValueObject* other) {
     return [self, other] {
-      for (int i = 0; i < 3000; ++i) {
+      for (int i = 0; i < 50000; ++i) {
         BOOL equal = FALSE;
         EXPECT_EQ(S_OK, self->IsEqual(other, &equal));
         EXPECT_EQ(TRUE, equal);
@@ -199,7 +199,7 @@ TEST(ConcurrencyTest, MessageLoopsPerThread) {
     jobs.push_back([&, t] {
       const DWORD thread_id = 0xFFFF1000u + t;
       int loop = 0;
-      for (int i = 0; i < 1000; ++i) {
+      for (int i = 0; i < 10000; ++i) {
         ASSERT_EQ(S_OK, manager->RegisterLoop(thread_id, &loop));
         void* found = nullptr;
         ASSERT_EQ(S_OK, manager->GetLoop(thread_id, &found));
