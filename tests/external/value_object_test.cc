@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "browserplatform/atlcom.h"
+#include "browserplatform/combaseapi.h"
+#include "tests/external/object_test_util.h"
+
+namespace {
+
+using ATL::CComPtr;
+using objects_test::New;
+using Bytes = std::vector<BYTE>;
+
+Bytes BytesOf(IValueObject* value) {
+  ULONG size = 0;
+  const BYTE* data = nullptr;
+  EXPECT_EQ(S_OK, value->GetSize(&size));
+  EXPECT_EQ(S_OK, value->GetBuffer(&data));
+  if (size == 0) return {};
+  EXPECT_NE(nullptr, data);
+  return Bytes(data, data + size);
+}
+
+CComPtr<IValueObject> ValueOf(const Bytes& bytes) {
+  CComPtr<IValueObject> value = New<IValueObject>();
+  EXPECT_EQ(S_OK, value->SetBuffer(bytes.data(), static_cast<ULONG>(bytes.size())));
+  return value;
+}
+
+bool Equal(IValueObject* a, IValueObject* b) {
+  BOOL equal = 2;
+  EXPECT_EQ(S_OK, a->IsEqual(b, &equal));
+  EXPECT_TRUE(equal == TRUE || equal == FALSE);
+  return equal == TRUE;
+}
+
+// A host's own value: the factory's value reads it through GetSize and GetBuffer.
+class CHostValue : public IValueObject, public ATL::CComObjectRootEx<ATL::CComMultiThreadModel> {
+ public:
+  BEGIN_COM_MAP(CHostValue)
+  COM_INTERFACE_ENTRY(IValueObject)
+  END_COM_MAP()
+
+  Bytes bytes;
+
+  STDMETHODIMP GetBuffer(const BYTE** data) override {
+    *data = bytes.data();
+    return S_OK;
+  }
+  STDMETHODIMP IsEqual(IValueObject*, BOOL*) override { return E_NOTIMPL; }
+  STDMETHODIMP AttachBuffer(BYTE*, ULONG) override { return E_NOTIMPL; }
+  STDMETHODIMP GetSize(ULONG* size) override {
+    *size = static_cast<ULONG>(bytes.size());
+    return S_OK;
+  }
+  STDMETHODIMP SetBuffer(const BYTE*, ULONG) override { return E_NOTIMPL; }
+  STDMETHODIMP CopyFrom(IValueObject*) override { return E_NOTIMPL; }
+};
+
+TEST(ValueObjectTest, FreshValueIsEmpty) {
+  CComPtr<IValueObject> value = New<IValueObject>();
+  EXPECT_EQ(Bytes{}, BytesOf(value));
+  EXPECT_TRUE(Equal(value, New<IValueObject>()));
+}
+
+TEST(ValueObjectTest, ByteImageRebuildsAnEqualValue) {
+  const Bytes image = {0x00, 0x01, 0xFF, 0x00, 0x7F};
+  Bytes source = image;
+  CComPtr<IValueObject> value = ValueOf(source);
+  source[0] = 0x55;  // the value holds a copy
+  EXPECT_EQ(image, BytesOf(value));
+
+  const BYTE* data = nullptr;
+  ULONG size = 0;
+  ASSERT_EQ(S_OK, value->GetBuffer(&data));
+  ASSERT_EQ(S_OK, value->GetSize(&size));
+  CComPtr<IValueObject> rebuilt = New<IValueObject>();
+  ASSERT_EQ(S_OK, rebuilt->SetBuffer(data, size));
+  EXPECT_TRUE(Equal(value, rebuilt));
+
+  ASSERT_EQ(S_OK, value->SetBuffer(nullptr, 0));
+  EXPECT_EQ(Bytes{}, BytesOf(value));
+}
+
+TEST(ValueObjectTest, AttachBufferTakesOwnership) {
+  CComPtr<IValueObject> value = New<IValueObject>();
+  auto* block = static_cast<BYTE*>(CoTaskMemAlloc(3));
+  ASSERT_NE(nullptr, block);
+  std::memcpy(block, "abc", 3);
+  ASSERT_EQ(S_OK, value->AttachBuffer(block, 3));
+  const BYTE* data = nullptr;
+  ASSERT_EQ(S_OK, value->GetBuffer(&data));
+  EXPECT_EQ(block, data);  // no copy
+  EXPECT_EQ((Bytes{'a', 'b', 'c'}), BytesOf(value));
+
+  // Replacing the value frees the attached block; LeakSanitizer and ASan watch both paths.
+  void* empty_block = CoTaskMemAlloc(0);
+  ASSERT_NE(nullptr, empty_block);
+  ASSERT_EQ(S_OK, value->AttachBuffer(static_cast<BYTE*>(empty_block), 0));
+  EXPECT_EQ(Bytes{}, BytesOf(value));
+  ASSERT_EQ(S_OK, value->SetBuffer(reinterpret_cast<const BYTE*>("xy"), 2));
+  ASSERT_EQ(S_OK, value->AttachBuffer(static_cast<BYTE*>(CoTaskMemAlloc(1)), 1));
+}
+
+TEST(ValueObjectTest, RejectedBuffersChangeNothing) {
+  CComPtr<IValueObject> value = ValueOf({1, 2});
+  EXPECT_EQ(E_INVALIDARG, value->AttachBuffer(nullptr, 4));
+  EXPECT_EQ(E_INVALIDARG, value->SetBuffer(nullptr, 4));
+  EXPECT_EQ((Bytes{1, 2}), BytesOf(value));
+  EXPECT_EQ(E_POINTER, value->GetBuffer(nullptr));
+  EXPECT_EQ(E_POINTER, value->GetSize(nullptr));
+  BOOL equal = TRUE;
+  EXPECT_EQ(E_POINTER, value->IsEqual(nullptr, &equal));
+  EXPECT_EQ(E_POINTER, value->IsEqual(value, nullptr));
+  EXPECT_EQ(E_POINTER, value->CopyFrom(nullptr));
+}
+
+TEST(ValueObjectTest, IsEqualComparesSizeAndBytes) {
+  struct Case {
+    Bytes a, b;
+    bool equal;
+  };
+  const Case cases[] = {
+      {{}, {}, true},   {{1, 2}, {1, 2}, true},  {{0, 0}, {0, 0}, true}, {{1, 2}, {1, 2, 0}, false},
+      {{}, {0}, false}, {{1, 2}, {1, 3}, false},
+  };
+  for (const Case& c : cases) {
+    CComPtr<IValueObject> a = ValueOf(c.a), b = ValueOf(c.b);
+    EXPECT_EQ(c.equal, Equal(a, b)) << c.a.size() << " vs " << c.b.size();
+    EXPECT_EQ(c.equal, Equal(b, a));
+    EXPECT_TRUE(Equal(a, a));
+  }
+}
+
+TEST(ValueObjectTest, CopyFromMakesAnIndependentCopy) {
+  CComPtr<IValueObject> source = ValueOf({9, 8, 7});
+  CComPtr<IValueObject> copy = ValueOf({1});
+  ASSERT_EQ(S_OK, copy->CopyFrom(source));
+  EXPECT_TRUE(Equal(copy, source));
+  ASSERT_EQ(S_OK, source->SetBuffer(reinterpret_cast<const BYTE*>("z"), 1));
+  EXPECT_EQ((Bytes{9, 8, 7}), BytesOf(copy));
+  ASSERT_EQ(S_OK, copy->CopyFrom(copy));
+  EXPECT_EQ((Bytes{9, 8, 7}), BytesOf(copy));
+}
+
+TEST(ValueObjectTest, ReadsAHostsOwnValue) {
+  ATL::CComObject<CHostValue>* raw = nullptr;
+  ASSERT_EQ(S_OK, ATL::CComObject<CHostValue>::CreateInstance(&raw));
+  CComPtr<IValueObject> host(raw);
+  raw->bytes = {4, 5, 6};
+  CComPtr<IValueObject> value = New<IValueObject>();
+  ASSERT_EQ(S_OK, value->CopyFrom(host));
+  EXPECT_EQ((Bytes{4, 5, 6}), BytesOf(value));
+  EXPECT_TRUE(Equal(value, host));
+  raw->bytes = {4, 5};
+  EXPECT_FALSE(Equal(value, host));
+}
+
+TEST(ValueObjectTest, TaskMemoryGivesUniqueBlocksForZeroSize) {
+  void* a = CoTaskMemAlloc(0);
+  void* b = CoTaskMemAlloc(0);
+  EXPECT_NE(nullptr, a);
+  EXPECT_NE(nullptr, b);
+  EXPECT_NE(a, b);
+  CoTaskMemFree(a);
+  CoTaskMemFree(b);
+  CoTaskMemFree(nullptr);
+}
+
+}  // namespace
