@@ -1,0 +1,49 @@
+#include "storage/sync/storage_sync_timer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+void CountTick(void* context, BOOLEAN) { ++*static_cast<std::atomic<int>*>(context); }
+
+bool WaitFor(const std::atomic<int>& value, int at_least) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (value.load() < at_least) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST(StorageSyncTimerTest, PeriodicTimerTicksUntilDeleted) {
+  base::scoped_refptr<Storage::CStorageSyncTimer> timer(new Storage::CStorageSyncTimer);
+  std::atomic<int> ticks{0};
+  HANDLE handle = timer->CreateTimer(&CountTick, &ticks, 5);
+  ASSERT_NE(handle, nullptr);
+  ASSERT_TRUE(WaitFor(ticks, 3));
+  timer->DeleteTimer(handle);
+  int after_delete = ticks.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(ticks.load(), after_delete) << "no callback after DeleteTimer returned";
+  timer->Uninit();
+}
+
+TEST(StorageSyncTimerTest, NothingIsCreatedAfterUninit) {
+  base::scoped_refptr<Storage::CStorageSyncTimer> timer(new Storage::CStorageSyncTimer);
+  std::atomic<int> ticks{0};
+  HANDLE handle = timer->CreateTimer(&CountTick, &ticks, 5);
+  ASSERT_NE(handle, nullptr);
+  timer->Uninit();
+  int after_uninit = ticks.load();
+  timer->Uninit();  // harmless twice
+  EXPECT_EQ(timer->CreateTimer(&CountTick, &ticks, 5), nullptr);
+  timer->DeleteTimer(handle);  // the queue is gone: nothing to do, nothing breaks
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(ticks.load(), after_uninit);
+}
+
+}  // namespace
