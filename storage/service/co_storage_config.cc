@@ -6,18 +6,18 @@
 
 namespace Storage {
 
-HRESULT CCoStorageConfig::GetFileName(BSTR* file_name) { return CopyOut(file_name_, file_name); }
+HRESULT CCoStorageConfig::GetFileName(BSTR* file_name) { return CopyOut(&file_name_, file_name); }
 
 HRESULT CCoStorageConfig::SetFileName(LPCWSTR file_name) { return Store(&file_name_, file_name); }
 
-HRESULT CCoStorageConfig::GetName(BSTR* name) { return CopyOut(name_, name); }
+HRESULT CCoStorageConfig::GetName(BSTR* name) { return CopyOut(&name_, name); }
 
 HRESULT CCoStorageConfig::SetName(LPCWSTR name) { return Store(&name_, name); }
 
-HRESULT CCoStorageConfig::CopyOut(const ATL::CComBSTR& stored, BSTR* out) {
+HRESULT CCoStorageConfig::CopyOut(const ATL::CComBSTR* stored, BSTR* out) {
   if (out == nullptr) return E_INVALIDARG;
   base::CAutoLock lock(lock_);
-  *out = CopyBstrOrThrow(stored.get());
+  *out = CopyBstrOrThrow(stored->get());
   return S_OK;
 }
 

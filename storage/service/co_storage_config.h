@@ -36,7 +36,7 @@ class CCoStorageConfig : public IStorageConfig,
   STDMETHODIMP GetClassInfo(ITypeInfo** type_info) override { return E_NOTIMPL; }
 
  private:
-  HRESULT CopyOut(const ATL::CComBSTR& stored, BSTR* out);
+  HRESULT CopyOut(const ATL::CComBSTR* stored, BSTR* out);
   HRESULT Store(ATL::CComBSTR* stored, LPCWSTR text);
 
   base::CLock lock_;
