@@ -6,23 +6,33 @@
 
 namespace Storage {
 
-HRESULT CCoStorageConfig::GetFileName(BSTR* file_name) { return CopyOut(&file_name_, file_name); }
-
-HRESULT CCoStorageConfig::SetFileName(LPCWSTR file_name) { return Store(&file_name_, file_name); }
-
-HRESULT CCoStorageConfig::GetName(BSTR* name) { return CopyOut(&name_, name); }
-
-HRESULT CCoStorageConfig::SetName(LPCWSTR name) { return Store(&name_, name); }
-
-HRESULT CCoStorageConfig::CopyOut(const ATL::CComBSTR* stored, BSTR* out) {
-  if (out == nullptr) return E_INVALIDARG;
+HRESULT CCoStorageConfig::GetFileName(BSTR* file_name) {
   base::CAutoLock lock(lock_);
-  *out = CopyBstrOrThrow(stored->get());
+  return CopyOut(file_name_, file_name);
+}
+
+HRESULT CCoStorageConfig::SetFileName(LPCWSTR file_name) {
+  base::CAutoLock lock(lock_);
+  return Store(&file_name_, file_name);
+}
+
+HRESULT CCoStorageConfig::GetName(BSTR* name) {
+  base::CAutoLock lock(lock_);
+  return CopyOut(name_, name);
+}
+
+HRESULT CCoStorageConfig::SetName(LPCWSTR name) {
+  base::CAutoLock lock(lock_);
+  return Store(&name_, name);
+}
+
+HRESULT CCoStorageConfig::CopyOut(const ATL::CComBSTR& stored, BSTR* out) {
+  if (out == nullptr) return E_INVALIDARG;
+  *out = CopyBstrOrThrow(stored.get());
   return S_OK;
 }
 
 HRESULT CCoStorageConfig::Store(ATL::CComBSTR* stored, LPCWSTR text) {
-  base::CAutoLock lock(lock_);
   // The string already stored, handed back in, stays as it is.
   if (text == stored->get()) return S_OK;
   *stored = CopyStringOrThrow(text);

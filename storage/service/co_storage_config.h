@@ -36,8 +36,8 @@ class CCoStorageConfig : public IStorageConfig,
   STDMETHODIMP GetClassInfo(ITypeInfo** type_info) override { return E_NOTIMPL; }
 
  private:
-  HRESULT CopyOut(const ATL::CComBSTR* stored, BSTR* out);
-  HRESULT Store(ATL::CComBSTR* stored, LPCWSTR text);
+  HRESULT CopyOut(const ATL::CComBSTR& stored, BSTR* out) EXCLUSIVE_LOCKS_REQUIRED(lock_);
+  HRESULT Store(ATL::CComBSTR* stored, LPCWSTR text) EXCLUSIVE_LOCKS_REQUIRED(lock_);
 
   base::CLock lock_;
   ATL::CComBSTR file_name_ GUARDED_BY(lock_);

@@ -3,6 +3,10 @@
 #include <utility>
 
 #include "base/trace.h"
+#include "browserplatform/atlcom.h"
+#include "storage/keyvalue/key_value_storage_base.h"
+#include "storage/keyvalue/key_value_storage_cache_base.h"
+#include "storage/sync/storage_sync_base.h"
 
 namespace Storage {
 
@@ -60,12 +64,24 @@ HRESULT CStorageCreater::GetStorage(LPCWSTR id, IStorageConfig* config, IUnknown
 
 HRESULT CStorageCreater::CreateStorage(LPCWSTR id, IStorageConfig* config, IUnknown** out) {
   base::CFunctionTrace trace(u"Storage::CStorageCreater::CreateStorage");
-  HRESULT result = E_FAIL;
   base::scoped_refptr<CStorageConfigBase> storage_config = ResolveConfig(id, config);
-  if (!storage_config) return result;
+  if (!storage_config) return E_FAIL;
+  // A storage whose synchroniser is not built yet must not open: living in memory only, it
+  // would ignore its file and silently lose every change (the start-up data, for one).
+  if (CStorageSyncBase::IsSynchroniserMissing(storage_config->GetStorageType(),
+                                              storage_config->GetSyncKind(),
+                                              storage_config->GetCacheKind())) {
+    return E_FAIL;
+  }
 
+  HRESULT result = E_FAIL;
+  CachedStorage created;
   switch (storage_config->GetStorageType()) {
     case kStorageTypeKeyValue:
+      // Checked before anything is built, so that nothing is read or written for nobody.
+      if (out == nullptr) return E_POINTER;
+      result = CreateKeyValueStorage(storage_config.get(), &created);
+      break;
     case kStorageTypeKeyValueEx:
     case kStorageTypeBookmarkTree:
     case kStorageTypeExtension:
@@ -77,7 +93,25 @@ HRESULT CStorageCreater::CreateStorage(LPCWSTR id, IStorageConfig* config, IUnkn
     default:
       break;  // not a storage type
   }
-  return result;
+  if (FAILED(result)) return result;
+  *out = created.unknown.get();  // the caller's reference is added by GetStorage
+  storages_.emplace(id, std::move(created));
+  return S_OK;
+}
+
+HRESULT CStorageCreater::CreateKeyValueStorage(CStorageConfigBase* config, CachedStorage* created) {
+  // Reads the file before it returns (every key-value row imports on create).
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache =
+      CKeyValueStorageCacheBase::create(config, sync_manager_.get(), sync_timer_.get());
+  ATL::CComObject<CKeyValueStorageBase>* object = nullptr;
+  HRESULT result = ATL::CComObject<CKeyValueStorageBase>::CreateInstance(&object);
+  if (FAILED(result)) return result;
+  ATL::CComPtr<IUnknown> unknown(object->GetUnknown());  // becomes the storage cache's
+  result = object->Attach(config, cache.get());
+  if (FAILED(result)) return result;  // `unknown` takes the object with it
+  created->unknown = std::move(unknown);
+  created->storage = object;
+  return S_OK;
 }
 
 HRESULT CStorageCreater::CreateTempStorage(int type, IUnknown** out) {

@@ -15,6 +15,8 @@
 #include "storage/service/storage_base.h"
 #include "storage/service/storage_config_base.h"
 #include "storage/service/storage_registry_entry.h"
+#include "storage/sync/storage_sync_manager.h"
+#include "storage/sync/storage_sync_timer.h"
 
 namespace Storage {
 
@@ -26,6 +28,13 @@ class CStorageCreater : public base::CRefCountedThreadSafe<CStorageCreater> {
   // registry and of callers' overrides are appended to it as they stand.
   void SetBasePath(std::u16string base_path) { base_path_ = std::move(base_path); }
   const std::u16string& GetBasePath() const { return base_path_; }
+
+  // The service's sync thread and timer queue, handed to every storage created from now on
+  // (either may be null: no background import or periodic sync, only the final one).
+  void SetSyncObjects(CStorageSyncManager* sync_manager, CStorageSyncTimer* sync_timer) {
+    sync_manager_ = sync_manager;
+    sync_timer_ = sync_timer;
+  }
 
   // Copies every row of kStorageRegistry into the registry, keyed by identifier. Always true.
   bool LoadStorageRegistry();
@@ -49,7 +58,9 @@ class CStorageCreater : public base::CRefCountedThreadSafe<CStorageCreater> {
 
   // Builds the storage for a registered `id` that is not cached yet, caches it, and puts its
   // IUnknown in *out without a reference for the caller. E_FAIL for an identifier that is not
-  // registered and for a storage type that cannot be built.
+  // registered, for a storage type that cannot be built and for a storage whose synchroniser
+  // does not exist yet; E_POINTER for a null `out`; E_STORAGE_INVALIDARG when the row's cache
+  // kind does not fit its type.
   HRESULT CreateStorage(LPCWSTR id, IStorageConfig* config, IUnknown** out);
 
   // Detaches every cached storage from its in-memory structure, in identifier order, and drops
@@ -66,8 +77,12 @@ class CStorageCreater : public base::CRefCountedThreadSafe<CStorageCreater> {
 
   ~CStorageCreater() override = default;
 
+  HRESULT CreateKeyValueStorage(CStorageConfigBase* config, CachedStorage* created);
+
   std::map<std::u16string, CachedStorage> storages_;
   std::map<std::u16string, StorageRegistryEntry> registry_;
+  base::scoped_refptr<CStorageSyncManager> sync_manager_;
+  base::scoped_refptr<CStorageSyncTimer> sync_timer_;
   std::u16string base_path_;
 };
 

@@ -13,14 +13,9 @@
 #include <string>
 
 #include "browserplatform/types.h"
+#include "storage/service/storage_registry_entry.h"  // WriteMode
 
 namespace Storage {
-
-enum WriteMode : int {
-  kWriteModePlain = 1,
-  kWriteModeFlushed = 2,
-  kWriteModeEncrypted = 3,
-};
 
 class CStorageFileWriter {
  public:

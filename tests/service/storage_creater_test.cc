@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "storage/service/co_storage_config.h"
 #include "storage/service/storage_config_base.h"
 #include "tests/common/capturing_log_controller.h"
+#include "tests/common/temp_folder.h"
 
 namespace {
 
@@ -130,20 +132,60 @@ TEST_F(StorageCreaterTest, CallerConfigOverridesFileNameAndName) {
   }
 }
 
-TEST_F(StorageCreaterTest, NoStorageTypeCanBeBuiltYet) {
-  ATL::CComPtr<IStorageConfig> overrides = NewConfig(u"file", u"name");
+// Only storages whose synchroniser exists open: the key-value XML files. The start-up data
+// (binary file) must not open in memory only, ignoring its file.
+TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
+  platform_test::TempFolder folder;
+  ASSERT_TRUE(folder.valid());
+  base::scoped_refptr<CStorageCreater> creater(new CStorageCreater());
+  creater->SetBasePath(platform_test::Widen(folder.path() + "/"));
+  ASSERT_TRUE(creater->LoadStorageRegistry());
+
+  const std::set<std::u16string> kOpening = {Storage::kUserPrefStorageId,
+                                             Storage::kBrowserPrefStorageId,
+                                             Storage::kUserSelectedInfoStorageId};
   for (const Storage::StorageRegistryEntry& entry : Storage::kStorageRegistry) {
-    IUnknown* out = reinterpret_cast<IUnknown*>(this);
-    EXPECT_EQ(creater_->GetStorage(entry.id, overrides, &out), E_FAIL);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(creater_->GetStorage(entry.id, nullptr, nullptr), E_FAIL);
+    SCOPED_TRACE(testing::PrintToString(std::u16string(entry.id)));
+    const bool opens = kOpening.count(entry.id) > 0;
+    // A null out builds nothing, so nothing is read or written for it.
+    EXPECT_EQ(creater->GetStorage(entry.id, nullptr, nullptr), opens ? E_POINTER : E_FAIL);
+    IUnknown* out = reinterpret_cast<IUnknown*>(&folder);
+    EXPECT_EQ(creater->GetStorage(entry.id, nullptr, &out), opens ? S_OK : E_FAIL);
+    if (!opens) {
+      EXPECT_EQ(out, nullptr);
+      continue;
+    }
+    ATL::CComPtr<IUnknown> first;
+    first.Attach(out);
+    ATL::CComPtr<IUnknown> second;
+    EXPECT_EQ(creater->GetStorage(entry.id, nullptr, second.Receive()), S_OK);
+    EXPECT_EQ(first.get(), second.get());
   }
+  EXPECT_TRUE(folder.Names().empty());  // imports only read
+
+  // Detaching runs each storage's final sync: one file per opened storage, nothing else.
+  creater->ReleaseAllStorages();
+  EXPECT_EQ(folder.Names(),
+            (std::set<std::string>{"userpref_v2", "browserpref_v2", "UserSelectedInfo_v2"}));
+
   for (int type : {-1, 0, 1, 2, 3, 4, 5, 6, 7}) {
     IUnknown* out = nullptr;
-    EXPECT_EQ(creater_->CreateTempStorage(type, &out), E_FAIL) << type;
+    EXPECT_EQ(creater->CreateTempStorage(type, &out), E_FAIL) << type;
     EXPECT_EQ(out, nullptr);
   }
-  EXPECT_EQ(creater_->CreateTempStorage(Storage::kStorageTypeBookmarkTree, nullptr), E_FAIL);
+  EXPECT_EQ(creater->CreateTempStorage(Storage::kStorageTypeBookmarkTree, nullptr), E_FAIL);
+}
+
+TEST_F(StorageCreaterTest, StoragesThatCannotOpenFailWithoutBuildingAnything) {
+  ATL::CComPtr<IStorageConfig> overrides = NewConfig(u"file", u"name");
+  for (const char16_t* id :
+       {Storage::kStartupDataStorageId, Storage::kBookmarkStorageId, Storage::kFavorIconStorageId,
+        Storage::kExtensionStorageId, Storage::kAutoFillStorageId, Storage::kAutoLoginStorageId}) {
+    IUnknown* out = reinterpret_cast<IUnknown*>(this);
+    EXPECT_EQ(creater_->GetStorage(id, overrides, &out), E_FAIL);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(creater_->GetStorage(id, nullptr, nullptr), E_FAIL);
+  }
 }
 
 TEST_F(StorageCreaterTest, ReleaseAllStoragesKeepsTheRegistry) {
@@ -152,7 +194,8 @@ TEST_F(StorageCreaterTest, ReleaseAllStoragesKeepsTheRegistry) {
 }
 
 TEST_F(StorageCreaterTest, GetStorageTracesItselfAndCreateStorage) {
-  for (const char16_t* id : {Storage::kUserPrefStorageId, u"unknown"}) {
+  // Storages that fail before anything is built: the traces of the two calls only.
+  for (const char16_t* id : {Storage::kStartupDataStorageId, u"unknown"}) {
     testing_support::CapturingLogController log;
     IUnknown* out = nullptr;
     creater_->GetStorage(id, nullptr, &out);

@@ -71,10 +71,12 @@ TEST(StorageServiceTest, ConcurrentCallsOnOneService) {
         HRESULT hr = S_OK;
         switch ((t + i) % 4) {
           case 0:
-            hr = service->Initialize(Storage::kDataLocationNone, 2, u"racer");
+            hr = service->Initialize(Storage::kDataLocationSysData, 2, u"racer");
             break;
           case 1:
             hr = service->GetStorage(Storage::kUserPrefStorageId, nullptr, &out);
+            // A storage is handed out exactly when the call succeeds.
+            if ((out != nullptr) != (hr == S_OK)) ++unexpected;
             break;
           case 2:
             hr = service->CreateTempStorage(Storage::kStorageTypeKeyValue, &out);
@@ -83,7 +85,8 @@ TEST(StorageServiceTest, ConcurrentCallsOnOneService) {
             hr = service->UnInitialize();
             break;
         }
-        if ((hr != S_OK && hr != E_FAIL) || out != nullptr) ++unexpected;
+        if (hr != S_OK && hr != E_FAIL) ++unexpected;
+        if (out != nullptr) out->Release();
       }
     });
   }

@@ -1,0 +1,65 @@
+// The key-value storage: string keys to opaque byte values, as a host reaches it.
+//
+// A host gets a key-value storage from IStorageServiceEx::GetStorage (the user and browser
+// preferences, the user-selected information) and asks its IUnknown for IKeyValueStorage; the
+// same object answers IStorageInfo. Every change is visible at once to every caller and is
+// written to the storage's file later, in the background and when the service is
+// uninitialised.
+//
+// Keys: a BSTR is read up to its first NUL character (its length prefix is not consulted), so a
+// key with an embedded NUL names the part before it. An empty or null key is rejected. Keys are
+// case-sensitive and enumerated in the order of their UTF-16 code units, lowest first
+// ("A" < "B" < "a" < "b"; a prefix before the longer key).
+//
+// Values: value objects (IValueObject, browserstorage/shared_objects.h, made by
+// Util::Com::CreateObjectByIID). The storage copies the bytes in and out; it never keeps or
+// changes the caller's object.
+//
+// Results common to every operation: E_STORAGE_INVALIDARG (browserstorage/result_codes.h) for
+// an empty or null key or a null pointer argument; E_FAIL once the storage has been detached
+// from its data by UnInitialize. Until the storage's file has been read, every call but
+// IStorageInfo::IsImportFinished waits for it.
+//
+// Threads: any thread, concurrently. Readers run in parallel; writers run one at a time.
+#pragma once
+
+#include "browserplatform/oleauto.h"
+#include "browserplatform/types.h"
+#include "browserplatform/unknwn.h"
+#include "browserstorage/result_codes.h"
+#include "browserstorage/shared_objects.h"
+
+struct IKeyValueStorage : public IUnknown {
+  // Slot 3. The number of keys in *count. S_OK.
+  virtual HRESULT STDMETHODCALLTYPE GetCount(ULONG* count) = 0;
+  // Slot 4. Copies the value stored under `key` into `value` (its CopyFrom). S_OK; E_FAIL when
+  // `key` is absent (`value` unchanged).
+  virtual HRESULT STDMETHODCALLTYPE GetValue(BSTR key, IValueObject* value) = 0;
+  // Slot 5. Stores a copy of `value`'s bytes under `key`. S_OK; a value equal to the stored one
+  // changes nothing and causes no write. If the copy cannot be made the old value stays and the
+  // result is still S_OK.
+  virtual HRESULT STDMETHODCALLTYPE SetValue(BSTR key, IValueObject* value) = 0;
+  // Slot 6. Removes `key`. S_OK; E_FAIL when it is absent.
+  virtual HRESULT STDMETHODCALLTYPE RemoveValue(BSTR key) = 0;
+  // Slot 7. Removes every key. Always S_OK (also once detached).
+  virtual HRESULT STDMETHODCALLTYPE Clear() = 0;
+  // Slot 8. *exists = 1 when `key` is present, else 0. S_OK.
+  virtual HRESULT STDMETHODCALLTYPE HasKey(BSTR key, BOOL* exists) = 0;
+  // Slot 9. Appends every key, in key order, to `keys` as string elements (AppendString). S_OK.
+  // Throws Storage::CHResultException(E_OUTOFMEMORY) when a key cannot be copied.
+  virtual HRESULT STDMETHODCALLTYPE GetAllKeys(IObjectList* keys) = 0;
+};
+BROWSER_DECLARE_IID(IKeyValueStorage, "7718EBA1-B10A-4CB9-B68C-37EEC2BA0C5E");
+inline constexpr const IID& IID_IKeyValueStorage = uuidof<IKeyValueStorage>();
+
+// How the storage's file was read when it was opened. Once detached, both operations leave their
+// out value untouched and return S_OK.
+struct IStorageInfo : public IUnknown {
+  // Slot 3. *failed = 1 when the file was missing, unreadable or malformed, so the storage
+  // started empty (it is written again at the next sync); else 0. Waits for the read. S_OK.
+  virtual HRESULT STDMETHODCALLTYPE IsImportFailed(ULONG* failed) = 0;
+  // Slot 4. *finished = 1 once the file has been read, else 0; never waits. S_OK.
+  virtual HRESULT STDMETHODCALLTYPE IsImportFinished(ULONG* finished) = 0;
+};
+BROWSER_DECLARE_IID(IStorageInfo, "0141FAC4-AF9A-4225-B1C9-4507D7114C1B");
+inline constexpr const IID& IID_IStorageInfo = uuidof<IStorageInfo>();

@@ -1,0 +1,132 @@
+#include "storage/keyvalue/key_value_storage_base.h"
+
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "browserplatform/atlbase.h"
+#include "browserstorage/result_codes.h"
+
+namespace Storage {
+namespace {
+
+// The cache key: the text up to the first NUL; the BSTR's length prefix is not read, so a plain
+// string passed as a key is safe too.
+std::u16string KeyOf(BSTR key) {
+  if (key == nullptr) return std::u16string();
+  try {
+    return std::u16string(key);
+  } catch (const std::bad_alloc&) {
+    throw CHResultException(E_OUTOFMEMORY);
+  }
+}
+
+}  // namespace
+
+base::scoped_refptr<CKeyValueStorageCacheBase> CKeyValueStorageBase::cache() {
+  base::CAutoLock guard(lock_);
+  return cache_;
+}
+
+HRESULT CKeyValueStorageBase::GetCount(ULONG* count) {
+  if (count == nullptr) return E_STORAGE_INVALIDARG;
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache();
+  if (!cache) return E_FAIL;
+  *count = cache->GetCount();
+  return S_OK;
+}
+
+HRESULT CKeyValueStorageBase::GetValue(BSTR key, IValueObject* value) {
+  const std::u16string cache_key = KeyOf(key);
+  if (cache_key.empty() || value == nullptr) return E_STORAGE_INVALIDARG;
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache();
+  if (!cache) return E_FAIL;
+  ATL::CComPtr<IValueObject> stored = cache->GetValue(cache_key);
+  if (!stored) return E_FAIL;
+  value->CopyFrom(stored);
+  return S_OK;
+}
+
+HRESULT CKeyValueStorageBase::SetValue(BSTR key, IValueObject* value) {
+  const std::u16string cache_key = KeyOf(key);
+  if (cache_key.empty() || value == nullptr) return E_STORAGE_INVALIDARG;
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache();
+  if (!cache) return E_FAIL;
+  return cache->SetValue(cache_key, value) ? S_OK : E_FAIL;
+}
+
+HRESULT CKeyValueStorageBase::RemoveValue(BSTR key) {
+  const std::u16string cache_key = KeyOf(key);
+  if (cache_key.empty()) return E_STORAGE_INVALIDARG;
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache();
+  if (!cache) return E_FAIL;
+  return cache->RemoveValue(cache_key) ? S_OK : E_FAIL;
+}
+
+HRESULT CKeyValueStorageBase::Clear() {
+  if (base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache()) cache->Clear();
+  return S_OK;
+}
+
+HRESULT CKeyValueStorageBase::HasKey(BSTR key, BOOL* exists) {
+  const std::u16string cache_key = KeyOf(key);
+  if (cache_key.empty() || exists == nullptr) return E_STORAGE_INVALIDARG;
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache();
+  if (!cache) return E_FAIL;
+  *exists = cache->HasKey(cache_key) ? 1 : 0;
+  return S_OK;
+}
+
+HRESULT CKeyValueStorageBase::GetAllKeys(IObjectList* keys) {
+  if (keys == nullptr) return E_STORAGE_INVALIDARG;
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache();
+  if (!cache) return E_FAIL;
+  std::vector<std::u16string> names;
+  cache->GetKeys(&names);
+  for (const std::u16string& name : names) {
+    ATL::CComBSTR copy(name.data(), static_cast<UINT>(name.size()));
+    if (copy.get() == nullptr) throw CHResultException(E_OUTOFMEMORY);
+    keys->AppendString(copy);
+  }
+  return S_OK;
+}
+
+HRESULT CKeyValueStorageBase::Attach(CStorageConfigBase* config,
+                                     CStorageInMemStructure* structure) {
+  auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(structure);
+  if (config == nullptr || cache == nullptr) return E_STORAGE_INVALIDARG;
+  base::scoped_refptr<CKeyValueStorageCacheBase> previous;
+  {
+    base::CAutoLock guard(lock_);
+    previous = std::exchange(cache_, base::scoped_refptr<CKeyValueStorageCacheBase>(cache));
+  }
+  // Dropped outside the lock: the last reference runs the cache's final sync.
+  return S_OK;
+}
+
+HRESULT CKeyValueStorageBase::Detach() {
+  base::scoped_refptr<CKeyValueStorageCacheBase> previous;
+  {
+    base::CAutoLock guard(lock_);
+    previous.swap(cache_);
+  }
+  return S_OK;
+}
+
+HRESULT CKeyValueStorageBase::IsImportFailed(ULONG* failed) {
+  if (failed == nullptr) return E_STORAGE_INVALIDARG;
+  if (base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache()) {
+    *failed = static_cast<ULONG>(cache->IsImportFailed());
+  }
+  return S_OK;
+}
+
+HRESULT CKeyValueStorageBase::IsImportFinished(ULONG* finished) {
+  if (finished == nullptr) return E_STORAGE_INVALIDARG;
+  if (base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache()) {
+    *finished = static_cast<ULONG>(cache->IsImportFinished());
+  }
+  return S_OK;
+}
+
+}  // namespace Storage

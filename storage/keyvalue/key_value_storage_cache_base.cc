@@ -1,0 +1,18 @@
+#include "storage/keyvalue/key_value_storage_cache_base.h"
+
+#include "base/trace.h"
+#include "storage/keyvalue/key_value_storage_full_cache_base.h"
+#include "storage/service/storage_config_base.h"
+#include "storage/service/storage_registry_entry.h"
+
+namespace Storage {
+
+base::scoped_refptr<CKeyValueStorageCacheBase> CKeyValueStorageCacheBase::create(
+    CStorageConfigBase* config, CStorageSyncManager* sync_manager, CStorageSyncTimer* sync_timer) {
+  base::CFunctionTrace trace(u"Storage::CKeyValueStorageCacheBase::create");
+  if (config == nullptr || config->GetCacheKind() != kCacheKindFull) return nullptr;
+  return base::scoped_refptr<CKeyValueStorageCacheBase>(
+      new CKeyValueStorageFullCacheBase(config, sync_manager, sync_timer));
+}
+
+}  // namespace Storage

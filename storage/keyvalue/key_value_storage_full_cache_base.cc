@@ -1,0 +1,127 @@
+#include "storage/keyvalue/key_value_storage_full_cache_base.h"
+
+#include <utility>
+
+#include "browserstorage/object_factory.h"
+#include "storage/service/storage_config_base.h"
+#include "storage/sync/storage_sync_base.h"
+
+namespace Storage {
+
+CKeyValueStorageFullCacheBase::CKeyValueStorageFullCacheBase(CStorageConfigBase* config,
+                                                             CStorageSyncManager* sync_manager,
+                                                             CStorageSyncTimer* sync_timer)
+    : write_mode_(config->GetWriteMode()) {
+  base::scoped_refptr<CStorageSyncBase> sync;
+  CStorageSyncBase::create(sync, config->GetFilePath().c_str(), config->GetStorageType(),
+                           config->GetSyncKind(), config->GetCacheKind(), this, sync_manager,
+                           sync_timer, config->GetImportOnCreate(), config->GetName(),
+                           config->GetWriteMode());
+  SetSynchroniser(std::move(sync));
+}
+
+CKeyValueStorageFullCacheBase::CKeyValueStorageFullCacheBase(int write_mode)
+    : write_mode_(write_mode) {}
+
+CKeyValueStorageFullCacheBase::~CKeyValueStorageFullCacheBase() { RunFinalSync(); }
+
+void CKeyValueStorageFullCacheBase::AwaitImport() {
+  if (import_awaited_.load(std::memory_order_acquire)) return;
+  if (CStorageSyncBase* sync = synchroniser()) {
+    sync->WaitForImport();
+    import_awaited_.store(1, std::memory_order_release);
+  }
+}
+
+ULONG CKeyValueStorageFullCacheBase::GetCount() {
+  AwaitImport();
+  CSharedLockGuard guard(lock_);
+  return static_cast<ULONG>(map_.size());
+}
+
+ATL::CComPtr<IValueObject> CKeyValueStorageFullCacheBase::GetValue(const std::u16string& key) {
+  AwaitImport();
+  CSharedLockGuard guard(lock_);
+  auto found = map_.find(key);
+  return found != map_.end() ? found->second : nullptr;
+}
+
+bool CKeyValueStorageFullCacheBase::SetValue(const std::u16string& key, IValueObject* value) {
+  if (value == nullptr) return false;
+  AwaitImport();
+  CExclusiveLockGuard guard(lock_);
+  auto found = map_.find(key);
+  if (found != map_.end() && found->second) {
+    BOOL equal = FALSE;
+    if (SUCCEEDED(found->second->IsEqual(value, &equal)) && equal) return true;
+  }
+  // The cache keeps its own copy: the caller may change its object afterwards.
+  ATL::CComPtr<IValueObject> copy;
+  if (FAILED(Util::Com::CreateObjectByIID(IID_IValueObject, copy.ReceiveVoid())) || !copy ||
+      FAILED(copy->CopyFrom(value))) {
+    return true;
+  }
+  map_.insert_or_assign(key, copy);
+  if (CStorageSyncBase* sync = synchroniser()) sync->RecordSet(key, copy, 0);
+  return true;
+}
+
+bool CKeyValueStorageFullCacheBase::RemoveValue(const std::u16string& key) {
+  AwaitImport();
+  CExclusiveLockGuard guard(lock_);
+  if (map_.erase(key) == 0) return false;
+  if (CStorageSyncBase* sync = synchroniser()) sync->RecordRemove(key, 0);
+  return true;
+}
+
+void CKeyValueStorageFullCacheBase::Clear() {
+  AwaitImport();
+  {
+    CExclusiveLockGuard guard(lock_);
+    map_.clear();
+  }
+  if (CStorageSyncBase* sync = synchroniser()) sync->RecordClear(0);
+}
+
+bool CKeyValueStorageFullCacheBase::HasKey(const std::u16string& key) {
+  AwaitImport();
+  CSharedLockGuard guard(lock_);
+  return map_.find(key) != map_.end();
+}
+
+void CKeyValueStorageFullCacheBase::PutImportedValue(const std::u16string& key,
+                                                     IValueObject* value) {
+  CExclusiveLockGuard guard(lock_);
+  map_.insert_or_assign(key, ATL::CComPtr<IValueObject>(value));
+}
+
+void CKeyValueStorageFullCacheBase::CopyAll(KeyValueMap* map) {
+  if (map == nullptr) return;
+  AwaitImport();
+  CSharedLockGuard guard(lock_);
+  for (const auto& [key, value] : map_) (*map)[key] = value;
+}
+
+void CKeyValueStorageFullCacheBase::GetKeys(std::vector<std::u16string>* keys) {
+  if (keys == nullptr) return;
+  AwaitImport();
+  CSharedLockGuard guard(lock_);
+  keys->reserve(keys->size() + map_.size());
+  for (const auto& entry : map_) keys->push_back(entry.first);
+}
+
+int CKeyValueStorageFullCacheBase::IsImportFailed() {
+  AwaitImport();
+  CStorageSyncBase* sync = synchroniser();
+  return sync ? sync->IsImportFailed() : 0;
+}
+
+int CKeyValueStorageFullCacheBase::IsImportFinished() {
+  CStorageSyncBase* sync = synchroniser();
+  if (sync != nullptr && !import_awaited_.load(std::memory_order_acquire) && sync->IsImported()) {
+    import_awaited_.store(1, std::memory_order_release);
+  }
+  return import_awaited_.load(std::memory_order_acquire);
+}
+
+}  // namespace Storage

@@ -1,0 +1,59 @@
+// Storage::CKeyValueStorageFullCacheBase: a key-value storage held whole in memory, a sorted
+// map guarded by a reader/writer lock.
+//
+// Thread safety: readers (GetCount, GetValue, HasKey, CopyAll, GetKeys) share the lock, writers
+// (SetValue, RemoveValue, Clear, PutImportedValue) hold it alone. Set and remove report their
+// change to the synchroniser while they hold the lock, so the lock order is: import gate (no
+// lock held), the cache's lock, then the synchroniser's change-list lock. Clear reports after
+// it has released the lock.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "storage/keyvalue/key_value_storage_cache_base.h"
+#include "storage/keyvalue/read_write_lock.h"
+
+namespace Storage {
+
+class CKeyValueStorageFullCacheBase : public CKeyValueStorageCacheBase {
+ public:
+  // Builds the empty map, then the synchroniser for `config` (borrowed for the call), which may
+  // import the file before this returns. The arguments are those of
+  // CKeyValueStorageCacheBase::create.
+  CKeyValueStorageFullCacheBase(CStorageConfigBase* config, CStorageSyncManager* sync_manager,
+                                CStorageSyncTimer* sync_timer);
+
+  ULONG GetCount() override;
+  ATL::CComPtr<IValueObject> GetValue(const std::u16string& key) override;
+  bool SetValue(const std::u16string& key, IValueObject* value) override;
+  bool RemoveValue(const std::u16string& key) override;
+  void Clear() override;
+  bool HasKey(const std::u16string& key) override;
+  void PutImportedValue(const std::u16string& key, IValueObject* value) override;
+  void CopyAll(KeyValueMap* map) override;
+  void GetKeys(std::vector<std::u16string>* keys) override;
+  int IsImportFailed() override;
+  int IsImportFinished() override;
+  int GetWriteMode() override { return write_mode_; }
+
+ protected:
+  // A cache without a synchroniser; a derived class (a test's) may give it one with
+  // SetSynchroniser.
+  explicit CKeyValueStorageFullCacheBase(int write_mode);
+  // Writes a last time through the synchroniser while the map is still here.
+  ~CKeyValueStorageFullCacheBase() override;
+
+ private:
+  // The import gate: returns once the synchroniser's import has finished.
+  void AwaitImport();
+
+  KeyValueMap map_;  // guarded by lock_ (shared for reading, exclusive for writing)
+  CReadWriteLock lock_;
+  // Set before the synchroniser is built: its file writer is made with this mode.
+  const int write_mode_;
+  std::atomic<int> import_awaited_{0};
+};
+
+}  // namespace Storage

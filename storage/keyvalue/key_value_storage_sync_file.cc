@@ -1,0 +1,95 @@
+#include "storage/keyvalue/key_value_storage_sync_file.h"
+
+#include <utility>
+#include <vector>
+
+#include "base/logging.h"
+#include "base/trace.h"
+#include "browserstorage/object_factory.h"
+#include "storage/keyvalue/key_value_storage_cache_base.h"
+#include "storage/keyvalue/key_value_xml.h"
+
+namespace Storage {
+
+CKeyValueStorageSyncFile::CKeyValueStorageSyncFile(std::u16string file_path,
+                                                   CKeyValueStorageCacheBase* cache,
+                                                   CStorageSyncManager* sync_manager,
+                                                   CStorageSyncTimer* sync_timer)
+    : CStorageSyncBase(sync_manager, sync_timer, 1, nullptr),
+      file_path_(std::move(file_path)),
+      cache_(cache),
+      writer_(cache != nullptr ? cache->GetWriteMode() : kWriteModePlain) {}
+
+void CKeyValueStorageSyncFile::scheduleFinalSync() {
+  // An import still queued on the sync thread needs `lock_`: wait for it first, not under it.
+  WaitForImport();
+  base::CAutoLock guard(lock_);
+  if (cache_ != nullptr) WriteFile();
+}
+
+void CKeyValueStorageSyncFile::performImport() {
+  base::CPerformanceTrace trace(u"Storage::CKeyValueStorageSyncFile::performImport");
+  {
+    base::CAutoLock guard(lock_);
+    if (cache_ != nullptr) {
+      std::string document;
+      std::vector<KeyValueXmlItem> items;
+      if (!writer_.ReadFromDiskA(file_path_, &document)) {
+        SetImportFailed();
+      } else {
+        base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"加载XML");
+        // The read string is NUL-terminated and ours to change: rapidxml parses it in place.
+        if (!ParseKeyValueXml(document.data(), &items)) {
+          SetImportFailed();
+        } else {
+          base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"处理XML");
+        }
+      }
+      for (const KeyValueXmlItem& item : items) {
+        ATL::CComPtr<IValueObject> value;
+        if (SUCCEEDED(Util::Com::CreateObjectByIID(IID_IValueObject, value.ReceiveVoid())) &&
+            value) {
+          value->SetBuffer(item.bytes.data(), static_cast<ULONG>(item.bytes.size()));
+        }
+        cache_->PutImportedValue(item.key, value);
+      }
+    }
+  }
+  // On every path: the cache's callers wait for it.
+  SetImported();
+}
+
+void CKeyValueStorageSyncFile::performSync() {
+  base::CPerformanceTrace trace(u"Storage::CKeyValueStorageSyncFile::performSync");
+  WaitForImport();
+  base::CAutoLock guard(lock_);
+  if (cache_ == nullptr) return;
+  // Only whether something changed matters: the file is always rewritten whole.
+  std::vector<PendingChange> changes = TakePendingChanges();
+  if (changes.empty()) {
+    StopTimer();
+    return;
+  }
+  WriteFile();
+}
+
+int CKeyValueStorageSyncFile::SyncNow() {
+  PostSyncToManager();
+  return 0;
+}
+
+void CKeyValueStorageSyncFile::DetachOwner() {
+  {
+    base::CAutoLock guard(lock_);
+    cache_ = nullptr;
+  }
+  CStorageSyncBase::DetachOwner();
+}
+
+void CKeyValueStorageSyncFile::WriteFile() {
+  KeyValueMap snapshot;
+  cache_->CopyAll(&snapshot);
+  writer_.WriteToDiskA(file_path_, ProduceKeyValueXml(snapshot));
+}
+
+}  // namespace Storage

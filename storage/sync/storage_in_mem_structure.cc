@@ -1,0 +1,24 @@
+#include "storage/sync/storage_in_mem_structure.h"
+
+#include <utility>
+
+#include "storage/sync/storage_sync_base.h"
+
+namespace Storage {
+
+CStorageInMemStructure::CStorageInMemStructure() = default;
+
+CStorageInMemStructure::~CStorageInMemStructure() { RunFinalSync(); }
+
+void CStorageInMemStructure::SetSynchroniser(base::scoped_refptr<CStorageSyncBase> sync) {
+  sync_ = std::move(sync);
+}
+
+void CStorageInMemStructure::RunFinalSync() {
+  if (!sync_) return;
+  sync_->scheduleFinalSync();
+  sync_->DetachOwner();
+  sync_.reset();
+}
+
+}  // namespace Storage

@@ -1,0 +1,184 @@
+// The full cache: its import gate, its creation, and its consistency under concurrent callers.
+#include "storage/keyvalue/key_value_storage_full_cache_base.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "storage/sync/storage_sync_base.h"
+#include "tests/common/capturing_log_controller.h"
+#include "tests/common/manual_synchroniser.h"
+#include "tests/common/temp_folder.h"
+#include "tests/keyvalue/key_value_test_util.h"
+
+namespace {
+
+using kv_test::Bstr;
+using kv_test::Bytes;
+using kv_test::BytesOf;
+using kv_test::NewValue;
+using Storage::CKeyValueStorageCacheBase;
+using storage_test::ManualCache;
+using storage_test::ManualSynchroniser;
+
+constexpr auto kPatience = std::chrono::seconds(5);
+
+TEST(KeyValueFullCacheTest, CallersWaitInTheImportGateUntilTheImportEnds) {
+  base::scoped_refptr<ManualSynchroniser> sync(new ManualSynchroniser());
+  base::scoped_refptr<ManualCache> cache(new ManualCache(sync.get()));
+  auto config = kv_test::XmlConfig(u"unused");
+  ATL::CComPtr<IKeyValueStorage> storage = kv_test::NewStorage(config.get(), cache.get());
+  ATL::CComPtr<IStorageInfo> info;
+  ASSERT_EQ(storage.QueryInterface(info.Receive()), S_OK);
+
+  // The importer stores while the gate is closed.
+  cache->PutImportedValue(u"imported", NewValue({4, 2}));
+
+  std::future<ULONG> counter = std::async(std::launch::async, [&] {
+    ULONG count = 0;
+    storage->GetCount(&count);
+    return count;
+  });
+  std::future<Bytes> reader = std::async(std::launch::async, [&] {
+    ATL::CComPtr<IValueObject> out = NewValue();
+    storage->GetValue(Bstr(u"imported"), out);
+    return BytesOf(out);
+  });
+  std::future<HRESULT> writer = std::async(
+      std::launch::async, [&] { return storage->SetValue(Bstr(u"written"), NewValue({1})); });
+  std::future<ULONG> failed = std::async(std::launch::async, [&] {
+    ULONG flag = 9;
+    info->IsImportFailed(&flag);
+    return flag;
+  });
+  EXPECT_EQ(counter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  EXPECT_EQ(reader.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+  EXPECT_EQ(writer.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+  EXPECT_EQ(failed.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+  ULONG finished = 9;
+  EXPECT_EQ(info->IsImportFinished(&finished), S_OK);  // asks without waiting
+  EXPECT_EQ(finished, 0u);
+  EXPECT_TRUE(sync->pending_changes_for_testing().empty());
+
+  sync->SetImportFailed();
+  sync->SetImported();
+  ASSERT_EQ(counter.wait_for(kPatience), std::future_status::ready);
+  ASSERT_EQ(reader.wait_for(kPatience), std::future_status::ready);
+  ASSERT_EQ(writer.wait_for(kPatience), std::future_status::ready);
+  ASSERT_EQ(failed.wait_for(kPatience), std::future_status::ready);
+  const ULONG count = counter.get();
+  EXPECT_TRUE(count == 1 || count == 2);  // the writer may have come first
+  EXPECT_EQ(reader.get(), (Bytes{4, 2}));
+  EXPECT_EQ(writer.get(), S_OK);
+  EXPECT_EQ(failed.get(), 1u);
+  EXPECT_EQ(info->IsImportFinished(&finished), S_OK);
+  EXPECT_EQ(finished, 1u);
+  // Only the caller's write was recorded, not the import.
+  EXPECT_EQ(sync->pending_changes_for_testing().size(), 1u);
+}
+
+TEST(KeyValueFullCacheTest, CreateBuildsAFullCacheOnlyForCacheKindOne) {
+  platform_test::TempFolder folder;
+  ASSERT_TRUE(folder.valid());
+  for (int cache_kind : {0, 1, 2}) {
+    auto config = kv_test::XmlConfig(folder.Wide("kv"));
+    config->SetCacheKind(cache_kind);
+    testing_support::CapturingLogController log;
+    base::scoped_refptr<CKeyValueStorageCacheBase> cache =
+        CKeyValueStorageCacheBase::create(config.get(), nullptr, nullptr);
+    EXPECT_EQ(static_cast<bool>(cache), cache_kind == 1) << cache_kind;
+    std::vector<std::u16string> expected = {u"Storage::CKeyValueStorageCacheBase::create() {"};
+    if (cache_kind == 1) {
+      const std::u16string args = folder.Wide("kv") + u", 1, 2, 1";
+      expected.push_back(u"Storage::CStorageSyncBase::create(" + args + u") {");
+      expected.push_back(u"Storage::CStorageFileWriter::ReadFromDiskA() {");
+      expected.push_back(u"} Storage::CStorageFileWriter::ReadFromDiskA()");
+      expected.push_back(u"} Storage::CStorageSyncBase::create(" + args + u")");
+    }
+    expected.push_back(u"} Storage::CKeyValueStorageCacheBase::create()");
+    EXPECT_EQ(log.texts(u"function;"), expected);
+  }
+  EXPECT_FALSE(CKeyValueStorageCacheBase::create(nullptr, nullptr, nullptr));
+}
+
+TEST(KeyValueFullCacheTest, WithoutASynchroniserTheCacheWorksInMemory) {
+  base::scoped_refptr<ManualCache> cache(new ManualCache(nullptr));
+  EXPECT_TRUE(cache->SetValue(u"k", NewValue({1})));
+  EXPECT_FALSE(cache->SetValue(u"k", nullptr));
+  EXPECT_EQ(cache->GetCount(), 1u);
+  EXPECT_EQ(cache->IsImportFailed(), 0);
+  EXPECT_EQ(cache->IsImportFinished(), 0);  // nothing to import, nothing finished
+  cache->Clear();
+  EXPECT_EQ(cache->GetCount(), 0u);
+}
+
+// Writers set, read and remove their own keys while another thread takes snapshots and writes
+// the file from them. Every value carries its key's numbers, so a torn or misplaced value shows.
+TEST(KeyValueFullCacheTest, ConcurrentCallersAndSnapshotsStayConsistent) {
+  platform_test::TempFolder folder;
+  ASSERT_TRUE(folder.valid());
+  auto config = kv_test::XmlConfig(folder.Wide("kv"));
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache =
+      CKeyValueStorageCacheBase::create(config.get(), nullptr, nullptr);
+  ASSERT_TRUE(cache);
+  ATL::CComPtr<IKeyValueStorage> storage = kv_test::NewStorage(config.get(), cache.get());
+
+  constexpr int kWriters = 4;
+  constexpr int kRounds = 300;
+  constexpr int kKeysPerWriter = 8;
+  auto key_of = [](int writer, int slot) {
+    return u"w" + std::u16string(1, u'0' + writer) + u"-" + std::u16string(1, u'0' + slot);
+  };
+  std::atomic<int> broken{0};
+  std::atomic<int> writers_done{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < kWriters; ++w) {
+    threads.emplace_back([&, w] {
+      for (int i = 0; i < kRounds; ++i) {
+        const int slot = i % kKeysPerWriter;
+        const ATL::CComBSTR key = Bstr(key_of(w, slot));
+        const Bytes bytes = {static_cast<uint8_t>(w), static_cast<uint8_t>(slot),
+                             static_cast<uint8_t>(i)};
+        if (storage->SetValue(key, NewValue(bytes)) != S_OK) ++broken;
+        ATL::CComPtr<IValueObject> out = NewValue();
+        // Only this thread writes the key: it reads back what it wrote.
+        if (storage->GetValue(key, out) != S_OK || BytesOf(out) != bytes) ++broken;
+        if (i % 3 == 0 && storage->RemoveValue(key) != S_OK) ++broken;
+      }
+      ++writers_done;
+    });
+  }
+  threads.emplace_back([&] {
+    int round = 0;
+    while (writers_done.load() < kWriters) {
+      Storage::KeyValueMap snapshot;
+      cache->CopyAll(&snapshot);
+      for (const auto& [key, value] : snapshot) {
+        if (!value) {
+          ++broken;
+          continue;
+        }
+        const Bytes bytes = BytesOf(value);
+        if (bytes.size() != 3 || key != key_of(bytes[0], bytes[1])) ++broken;
+      }
+      if (++round % 16 == 0) cache->synchroniser()->performSync();
+    }
+  });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(broken.load(), 0);
+
+  // Each writer's last round left its keys set or removed; nothing else is there.
+  std::vector<std::u16string> keys;
+  cache->GetKeys(&keys);
+  for (const std::u16string& key : keys) {
+    EXPECT_EQ(key.size(), 4u);
+    EXPECT_EQ(key[0], u'w');
+  }
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+// The key-value XML synchroniser over real files: import, periodic and final writes.
+#include "storage/keyvalue/key_value_storage_sync_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/string_conversions.h"
+#include "storage/sync/storage_sync_timer.h"
+#include "tests/common/capturing_log_controller.h"
+#include "tests/common/temp_folder.h"
+#include "tests/keyvalue/key_value_test_util.h"
+
+namespace {
+
+using kv_test::Bstr;
+using kv_test::Bytes;
+using kv_test::BytesOf;
+using kv_test::NewValue;
+using Storage::CKeyValueStorageCacheBase;
+
+constexpr char kHeader[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<ItemTable version=\"1.0\">\r\n";
+
+class KeyValueSyncFileTest : public platform_test::FileFixture {
+ protected:
+  base::scoped_refptr<CKeyValueStorageCacheBase> Open(Storage::CStorageSyncTimer* timer = nullptr) {
+    auto config = kv_test::XmlConfig(folder_.Wide("kv"));
+    return CKeyValueStorageCacheBase::create(config.get(), nullptr, timer);
+  }
+  std::string File() { return platform_test::ReadNative(folder_.Native("kv")); }
+  void WriteFile(const std::string& content) {
+    platform_test::WriteNative(folder_.Native("kv"), content);
+  }
+
+  // The UTF-8 texts of the level-37 lines without a category.
+  static std::vector<std::string> Notes(const testing_support::CapturingLogController& log) {
+    std::vector<std::string> notes;
+    for (const testing_support::LogLine& line : log.lines()) {
+      if (line.level == 37 && line.category.empty()) notes.push_back(base::WideToUTF8(line.text));
+    }
+    return notes;
+  }
+};
+
+TEST_F(KeyValueSyncFileTest, ImportsEveryItemOfTheFile) {
+  WriteFile(std::string("\xEF\xBB\xBF") + kHeader +
+            "<Item key=\"upper\" value=\"01AB\">\r\n</Item>\r\n"
+            "<Item key=\"lower\" value=\"01ab\">\r\n</Item>\r\n"
+            "<Item key=\"odd\" value=\"1ab\">\r\n</Item>\r\n"
+            "<Item key=\"twice\" value=\"01\">\r\n</Item>\r\n"
+            "<Item key=\"twice\" value=\"02\">\r\n</Item>\r\n"
+            "</ItemTable>\r\n");
+  testing_support::CapturingLogController log;
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+  ASSERT_TRUE(cache);
+  EXPECT_EQ(cache->IsImportFinished(), 1);
+  EXPECT_EQ(cache->IsImportFailed(), 0);
+  EXPECT_EQ(Notes(log), (std::vector<std::string>{"加载XML", "处理XML"}));
+  std::vector<std::u16string> performance = log.texts(u"performance_profile;");
+  ASSERT_FALSE(performance.empty());
+  EXPECT_EQ(performance.front(), u"进入函数:Storage::CKeyValueStorageSyncFile::performImport\n");
+
+  struct Expected {
+    const char16_t* key;
+    Bytes bytes;
+  };
+  const Expected kExpected[] = {
+      {u"lower", {0x01, 0xAB}}, {u"odd", {}}, {u"twice", {0x02}}, {u"upper", {0x01, 0xAB}}};
+  EXPECT_EQ(cache->GetCount(), std::size(kExpected));
+  for (const Expected& e : kExpected) {
+    ATL::CComPtr<IValueObject> value = cache->GetValue(e.key);
+    ASSERT_TRUE(value) << base::WideToUTF8(e.key);
+    EXPECT_EQ(BytesOf(value), e.bytes) << base::WideToUTF8(e.key);
+  }
+  EXPECT_TRUE(cache->synchroniser()->pending_changes_for_testing().empty());
+}
+
+TEST_F(KeyValueSyncFileTest, ImportsThatFindNothingUsable) {
+  const std::string full =
+      kHeader + std::string("<Item key=\"a\" value=\"01\">\r\n</Item>\r\n") + "</ItemTable>\r\n";
+  struct Case {
+    const char* what;
+    const char* content;  // null: no file
+    int failed;
+    std::vector<std::string> notes;
+  };
+  const std::string truncated = full.substr(0, full.size() - 8);
+  const std::string other_root = "<itemtable><Item key=\"a\" value=\"01\"/></itemtable>";
+  const Case kCases[] = {
+      {"no file", nullptr, 1, {}},
+      {"truncated", truncated.c_str(), 1, {"加载XML"}},
+      {"other root", other_root.c_str(), 0, {"加载XML", "处理XML"}},
+      {"empty file", "", 0, {"加载XML", "处理XML"}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::remove(folder_.Native("kv").c_str());
+    if (c.content) WriteFile(c.content);
+    testing_support::CapturingLogController log;
+    base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+    ASSERT_TRUE(cache);
+    EXPECT_EQ(cache->IsImportFinished(), 1);
+    EXPECT_EQ(cache->IsImportFailed(), c.failed);
+    EXPECT_EQ(cache->GetCount(), 0u);
+    EXPECT_EQ(Notes(log), c.notes);
+  }
+}
+
+TEST_F(KeyValueSyncFileTest, FinalSyncWritesTheDocumentAndNoTemporaryFile) {
+  auto config = kv_test::XmlConfig(folder_.Wide("kv"));
+  {
+    base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+    ATL::CComPtr<IKeyValueStorage> storage = kv_test::NewStorage(config.get(), cache.get());
+    ASSERT_EQ(storage->SetValue(Bstr(u"a"), NewValue({0x01, 0xAB})), S_OK);
+    ASSERT_EQ(storage->SetValue(Bstr(u"B"), NewValue()), S_OK);
+    EXPECT_FALSE(platform_test::Exists(folder_.Native("kv")));  // nothing written yet
+  }  // the last reference goes: the final sync writes
+  EXPECT_EQ(File(), std::string(kHeader) +
+                        "<Item key=\"B\" value=\"\">\r\n"
+                        "</Item>\r\n"
+                        "<Item key=\"a\" value=\"01ab\">\r\n"
+                        "</Item>\r\n"
+                        "</ItemTable>\r\n");
+  EXPECT_EQ(folder_.Names(), std::set<std::string>{"kv"});
+
+  // Read back, untouched, the storage writes the same bytes again.
+  {
+    base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+    EXPECT_EQ(cache->IsImportFailed(), 0);
+    EXPECT_EQ(cache->GetCount(), 2u);
+  }
+  EXPECT_EQ(File(), std::string(kHeader) + "<Item key=\"B\" value=\"\">\r\n</Item>\r\n" +
+                        "<Item key=\"a\" value=\"01ab\">\r\n</Item>\r\n</ItemTable>\r\n");
+}
+
+TEST_F(KeyValueSyncFileTest, SyncWritesOnlyWhenChangesArePendingAndThenStopsTheTimer) {
+  base::scoped_refptr<Storage::CStorageSyncTimer> timer(new Storage::CStorageSyncTimer());
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open(timer.get());
+  Storage::CStorageSyncBase* sync = cache->synchroniser();
+  ASSERT_NE(sync, nullptr);
+  ASSERT_TRUE(cache->SetValue(u"k", NewValue({0x0F})));
+  EXPECT_NE(sync->timer_for_testing(), nullptr);
+
+  testing_support::CapturingLogController log;
+  sync->performSync();
+  EXPECT_EQ(File(), kHeader + std::string("<Item key=\"k\" value=\"0f\">\r\n</Item>\r\n") +
+                        "</ItemTable>\r\n");
+  EXPECT_NE(sync->timer_for_testing(), nullptr);  // one more tick finds nothing and stops it
+  std::vector<std::u16string> performance = log.texts(u"performance_profile;");
+  ASSERT_FALSE(performance.empty());
+  EXPECT_EQ(performance.front(), u"进入函数:Storage::CKeyValueStorageSyncFile::performSync\n");
+
+  WriteFile("changed behind our back");
+  sync->performSync();
+  EXPECT_EQ(File(), "changed behind our back");  // nothing pending: nothing written
+  EXPECT_EQ(sync->timer_for_testing(), nullptr);
+
+  ASSERT_TRUE(cache->RemoveValue(u"k"));
+  EXPECT_NE(sync->timer_for_testing(), nullptr);
+  sync->performSync();
+  EXPECT_EQ(File(), std::string(kHeader) + "</ItemTable>\r\n");
+  EXPECT_EQ(folder_.Names(), std::set<std::string>{"kv"});
+  cache = nullptr;
+  timer->Uninit();
+}
+
+TEST_F(KeyValueSyncFileTest, KeysAndValuesRoundTripThroughTheFile) {
+  const std::vector<std::pair<std::u16string, Bytes>> kItems = {
+      {u"plain", {0x00, 0x01, 0xFE, 0xFF}},
+      {u"a&b<c>\"d\"", {0x42}},
+      {u"\u00E9t\u00E9 \U0001F600", {}},
+      {u"&lt;", {0x10, 0x20}},
+  };
+  {
+    base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+    for (const auto& [key, bytes] : kItems) ASSERT_TRUE(cache->SetValue(key, NewValue(bytes)));
+  }
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+  EXPECT_EQ(cache->IsImportFailed(), 0);
+  EXPECT_EQ(cache->GetCount(), kItems.size());
+  for (const auto& [key, bytes] : kItems) {
+    ATL::CComPtr<IValueObject> value = cache->GetValue(key);
+    ASSERT_TRUE(value) << base::WideToUTF8(key);
+    EXPECT_EQ(BytesOf(value), bytes) << base::WideToUTF8(key);
+  }
+}
+
+}  // namespace
