@@ -16,9 +16,12 @@ HRESULT CStorageService::Initialize(int kind, int style, LPCWSTR user_name) {
   user_name_ = CopyStringOrThrow(user_name);
   data_path_ = BuildDataPath(kind_, std::u16string_view(), style_, user_name_);
 
-  // A new creater starts with an empty storage cache; the previous one, if any, goes with its
-  // last reference.
+  // New companions each time; the previous ones, if any, go with their last reference. The
+  // new creater starts with an empty storage cache.
+  sync_manager_ = base::scoped_refptr<CStorageSyncManager>(new CStorageSyncManager());
+  sync_timer_ = base::scoped_refptr<CStorageSyncTimer>(new CStorageSyncTimer());
   creater_ = base::scoped_refptr<CStorageCreater>(new CStorageCreater());
+  creater_->SetSyncObjects(sync_manager_.get(), sync_timer_.get());
   creater_->SetBasePath(data_path_);
   creater_->LoadStorageRegistry();
   initialized_ = 1;
@@ -30,8 +33,11 @@ HRESULT CStorageService::UnInitialize() {
   base::CAutoLock lock(lock_);
   if (initialized_) {
     initialized_ = 0;
-    // Detaching lets each in-memory structure run its final sync in this thread; nothing else
-    // may write the storages' files by then.
+    // Timers first (waiting for running callbacks), then the sync thread (after the tasks
+    // already posted), so that each final sync below is the only writer of its file.
+    sync_timer_->Uninit();
+    sync_manager_->StopThread();
+    // Detaching lets each in-memory structure run its final sync in this thread.
     creater_->ReleaseAllStorages();
   }
   return S_OK;

@@ -15,6 +15,8 @@
 #include "browserplatform/atlcom.h"
 #include "browserstorage/storage_service.h"
 #include "storage/service/storage_creater.h"
+#include "storage/sync/storage_sync_manager.h"
+#include "storage/sync/storage_sync_timer.h"
 
 namespace Storage {
 
@@ -45,8 +47,11 @@ class CStorageService : public IStorageServiceEx,
   STDMETHODIMP GetClassInfo(ITypeInfo** type_info) override { return E_NOTIMPL; }
 
  private:
-  // Members are released in reverse order: data path, user name, lock, then the creater.
+  // Members are released in reverse order: data path, user name, lock, sync timer, sync
+  // manager, then the creater.
   base::scoped_refptr<CStorageCreater> creater_ GUARDED_BY(lock_);
+  base::scoped_refptr<CStorageSyncManager> sync_manager_ GUARDED_BY(lock_);
+  base::scoped_refptr<CStorageSyncTimer> sync_timer_ GUARDED_BY(lock_);
   base::CLock lock_;
   int initialized_ GUARDED_BY(lock_) = 0;
   ATL::CComBSTR user_name_ GUARDED_BY(lock_);

@@ -1,0 +1,29 @@
+// Storage::CStorageSyncThread: the one background thread of a storage service, a
+// Thread::CThread with the default loop, no name and no COM initialisation.
+#pragma once
+
+#include <memory>
+
+#include "base/ref_counted.h"
+#include "thread/task.h"
+#include "thread/thread.h"
+
+namespace Storage {
+
+class CStorageSyncThread : public base::CRefCountedThreadSafe<CStorageSyncThread> {
+ public:
+  CStorageSyncThread();
+  ~CStorageSyncThread() override;
+
+  BOOL Start();
+  // Hands `task` to the thread's loop; FALSE (the task destroyed unrun) without a loop. A
+  // task posted after the thread stopped is destroyed unrun as well.
+  BOOL PostTask(std::unique_ptr<Thread::CTask> task);
+  // Runs every task posted before, then ends the thread and waits for it.
+  BOOL Stop();
+
+ private:
+  std::unique_ptr<Thread::CThread> thread_;
+};
+
+}  // namespace Storage
