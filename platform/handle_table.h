@@ -13,7 +13,16 @@
 
 namespace platform {
 
-enum class ObjectKind { kEvent, kSemaphore, kThread, kFile, kTimerQueue, kTimer, kCompletionPort };
+enum class ObjectKind {
+  kEvent,
+  kSemaphore,
+  kThread,
+  kFile,
+  kTimerQueue,
+  kTimer,
+  kCompletionPort,
+  kMessageQueue,  // waitable, but never in the table: a thread's window-message queue
+};
 
 class KernelObject {
  public:
