@@ -153,8 +153,8 @@ sqlite3* OpenSqlite(const std::string& path) {
 void InsertAll(sqlite3* db) {
   sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
   sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO ItemTable (key, value) VALUES (?, ?)", -1,
-                     &insert, nullptr);
+  sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO ItemTable (key, value) VALUES (?, ?)", -1, &insert,
+                     nullptr);
   BYTE bytes[16] = {};
   for (int i = 0; i < kKeys; ++i) {
     std::string key = base::WideToUTF8(Key(i));

@@ -2,8 +2,10 @@
 // UnInitialize and read back by the next Initialize.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "browserplatform/atlbase.h"
@@ -137,6 +139,49 @@ TEST_F(KeyValueHostTest, EachKeyValueRowKeepsItsOwnFile) {
         << name;
   }
   EXPECT_FALSE(platform_test::Exists(UserFolder(kUser) + "startupdata"));
+}
+
+// The real timer (5 s for the preferences) and the real sync thread write the file while the
+// service stays initialised.
+TEST_F(KeyValueHostTest, ChangesReachTheFileInTheBackground) {
+  constexpr char16_t kUser[] = u"kv background";
+  ASSERT_EQ(service_->Initialize(2, 2, kUser), S_OK);
+  ATL::CComPtr<IKeyValueStorage> storage = Open<IKeyValueStorage>(Storage::kUserPrefStorageId);
+  ASSERT_TRUE(storage);
+  EXPECT_EQ(storage->SetValue(ATL::CComBSTR(u"late"), NewValue({0xBE, 0xEF})), S_OK);
+  const std::string file = UserFolder(kUser) + "userpref_v2";
+  EXPECT_FALSE(platform_test::Exists(file)) << "written before the sync interval";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (platform_test::ReadNative(file).find("value=\"beef\"") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_NE(platform_test::ReadNative(file).find("<Item key=\"late\" value=\"beef\">"),
+            std::string::npos);
+  EXPECT_FALSE(platform_test::Exists(file + ".tmp"));
+  EXPECT_EQ(service_->UnInitialize(), S_OK);
+}
+
+// UnInitialize with changes pending: the final sync writes them, and once it returns nothing
+// of the service runs any more (ThreadSanitizer watches the repeated teardown).
+TEST_F(KeyValueHostTest, UnInitializeWithPendingChangesWritesThemEveryTime) {
+  constexpr char16_t kUser[] = u"kv teardown";
+  const std::string file = UserFolder(kUser) + "browserpref_v2";
+  for (int round = 0; round < 25; ++round) {
+    ASSERT_EQ(service_->Initialize(2, 2, kUser), S_OK);
+    ATL::CComPtr<IKeyValueStorage> storage = Open<IKeyValueStorage>(Storage::kBrowserPrefStorageId);
+    ASSERT_TRUE(storage);
+    const uint8_t byte = static_cast<uint8_t>(round);
+    if (round > 0) {
+      EXPECT_EQ(Get(storage, u"round"), Bytes{uint8_t(round - 1)});
+    }
+    EXPECT_EQ(storage->SetValue(ATL::CComBSTR(u"round"), NewValue({byte})), S_OK);
+    ASSERT_EQ(service_->UnInitialize(), S_OK);
+    char expected[40];
+    std::snprintf(expected, sizeof(expected), "key=\"round\" value=\"%02x\"", byte);
+    EXPECT_NE(platform_test::ReadNative(file).find(expected), std::string::npos) << round;
+    EXPECT_EQ(storage->SetValue(ATL::CComBSTR(u"after"), NewValue({1})), E_FAIL);
+  }
 }
 
 }  // namespace

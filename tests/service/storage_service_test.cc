@@ -37,6 +37,9 @@ TEST(StorageServiceTest, InitializeAndUnInitializeWritePerformanceTraces) {
       "进入函数:Storage::CStorageService::Initialize\n",
       "离开函数:Storage::CStorageService::Initialize 执行耗时:[0-9]+\n",
       "进入函数:Storage::CStorageService::UnInitialize\n",
+      // The timer queue goes first, inside UnInitialize.
+      "进入函数:Storage::CStorageSyncTimer::Uninit\n",
+      "离开函数:Storage::CStorageSyncTimer::Uninit 执行耗时:[0-9]+\n",
       "离开函数:Storage::CStorageService::UnInitialize 执行耗时:[0-9]+\n",
   };
   ASSERT_EQ(lines.size(), std::size(kPatterns));
