@@ -25,7 +25,7 @@ namespace Thread {
 
 class CThread {
  public:
-  // Start options, in the order of the design's record.
+  // Start options, fields in their historical order.
   struct Options {
     DWORD message_loop_type = CThreadMessageLoop::TYPE_DEFAULT;  // 1 UI, 2 I/O, else default
     DWORD stack_size = 0;                                        // bytes; 0: the default
