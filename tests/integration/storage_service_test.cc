@@ -7,8 +7,8 @@
 
 #include "browserplatform/atlbase.h"
 #include "browserstorage/storage_service.h"
-#include "tests/integration/storage_library.h"
 #include "tests/common/app_data_root.h"
+#include "tests/integration/storage_library.h"
 
 namespace {
 

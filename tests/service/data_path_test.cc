@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "browserplatform/types.h"
+#include "tests/common/app_data_root.h"
 #include "tests/common/fake_sandbox.h"
 #include "tests/common/temp_folder.h"
-#include "tests/common/app_data_root.h"
 
 namespace {
 
