@@ -8,9 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "tests/common/temp_folder.h"
 
@@ -39,6 +41,18 @@ class AppDataRootEnvironment : public ::testing::Environment {
 inline std::string AppDataBrowserRoot() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   return std::string(config ? config : "") + "/orvex/browser/";
+}
+
+// The data folder of a user with folder style 2, with its trailing separator: "UserData/"
+// and the hexadecimal of the name's UTF-16LE bytes.
+inline std::string StyleTwoUserFolder(std::u16string_view user) {
+  std::string hex;
+  char pair[5];
+  for (char16_t c : user) {
+    std::snprintf(pair, sizeof(pair), "%02x%02x", c & 0xFF, c >> 8);
+    hex += pair;
+  }
+  return AppDataBrowserRoot() + "UserData/" + hex + "/";
 }
 
 }  // namespace storage_test

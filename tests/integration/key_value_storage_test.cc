@@ -20,16 +20,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string UserFolder(std::u16string_view user) {
-  std::string hex;
-  char pair[5];
-  for (char16_t c : user) {
-    std::snprintf(pair, sizeof(pair), "%02x%02x", c & 0xFF, c >> 8);
-    hex += pair;
-  }
-  return storage_test::AppDataBrowserRoot() + "UserData/" + hex + "/";
-}
-
 ATL::CComPtr<IValueObject> NewValue(const Bytes& bytes) {
   ATL::CComPtr<IValueObject> value;
   EXPECT_EQ(Util::Com::CreateObjectByIID(IID_IValueObject, value.ReceiveVoid()), S_OK);
@@ -92,7 +82,7 @@ TEST_F(KeyValueHostTest, ValuesSurviveUnInitializeAndInitialize) {
   EXPECT_EQ(Get(storage, u"a"), (Bytes{0x01, 0xAB}));
 
   ASSERT_EQ(service_->UnInitialize(), S_OK);
-  const std::string file = UserFolder(kUser) + "userpref_v2";
+  const std::string file = storage_test::StyleTwoUserFolder(kUser) + "userpref_v2";
   EXPECT_EQ(platform_test::ReadNative(file),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
             "<ItemTable version=\"1.0\">\r\n"
@@ -134,11 +124,12 @@ TEST_F(KeyValueHostTest, EachKeyValueRowKeepsItsOwnFile) {
 
   ASSERT_EQ(service_->UnInitialize(), S_OK);
   for (const char* name : {"userpref_v2", "browserpref_v2", "UserSelectedInfo_v2"}) {
-    EXPECT_NE(platform_test::ReadNative(UserFolder(kUser) + name).find("key=\"row\" value=\"07\""),
+    EXPECT_NE(platform_test::ReadNative(storage_test::StyleTwoUserFolder(kUser) + name)
+                  .find("key=\"row\" value=\"07\""),
               std::string::npos)
         << name;
   }
-  EXPECT_FALSE(platform_test::Exists(UserFolder(kUser) + "startupdata"));
+  EXPECT_FALSE(platform_test::Exists(storage_test::StyleTwoUserFolder(kUser) + "startupdata"));
 }
 
 // The real timer (5 s for the preferences) and the real sync thread write the file while the
@@ -149,7 +140,7 @@ TEST_F(KeyValueHostTest, ChangesReachTheFileInTheBackground) {
   ATL::CComPtr<IKeyValueStorage> storage = Open<IKeyValueStorage>(Storage::kUserPrefStorageId);
   ASSERT_TRUE(storage);
   EXPECT_EQ(storage->SetValue(ATL::CComBSTR(u"late"), NewValue({0xBE, 0xEF})), S_OK);
-  const std::string file = UserFolder(kUser) + "userpref_v2";
+  const std::string file = storage_test::StyleTwoUserFolder(kUser) + "userpref_v2";
   EXPECT_FALSE(platform_test::Exists(file)) << "written before the sync interval";
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (platform_test::ReadNative(file).find("value=\"beef\"") == std::string::npos &&
@@ -166,7 +157,7 @@ TEST_F(KeyValueHostTest, ChangesReachTheFileInTheBackground) {
 // of the service runs any more (ThreadSanitizer watches the repeated teardown).
 TEST_F(KeyValueHostTest, UnInitializeWithPendingChangesWritesThemEveryTime) {
   constexpr char16_t kUser[] = u"kv teardown";
-  const std::string file = UserFolder(kUser) + "browserpref_v2";
+  const std::string file = storage_test::StyleTwoUserFolder(kUser) + "browserpref_v2";
   for (int round = 0; round < 25; ++round) {
     ASSERT_EQ(service_->Initialize(2, 2, kUser), S_OK);
     ATL::CComPtr<IKeyValueStorage> storage = Open<IKeyValueStorage>(Storage::kBrowserPrefStorageId);

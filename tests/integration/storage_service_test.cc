@@ -14,17 +14,6 @@ namespace {
 
 using storage_test::StorageLibraryTest;
 
-// The user folder of style 2: the hexadecimal of the name's UTF-16LE bytes.
-std::string UserFolder(std::u16string_view user) {
-  std::string hex;
-  char pair[5];
-  for (char16_t c : user) {
-    std::snprintf(pair, sizeof(pair), "%02x%02x", c & 0xFF, c >> 8);
-    hex += pair;
-  }
-  return storage_test::AppDataBrowserRoot() + "UserData/" + hex;
-}
-
 bool IsDirectory(const std::string& path) { return std::filesystem::is_directory(path); }
 
 // A value GetStorage must not leave in its out parameter when it resets it.
@@ -47,13 +36,13 @@ class StorageServiceTest : public StorageLibraryTest {
 TEST_F(StorageServiceTest, SecondInitializeKeepsTheFirstUser) {
   EXPECT_EQ(service_->Initialize(2, 2, u"first user"), S_OK);
   EXPECT_EQ(service_->Initialize(2, 2, u"second user"), S_OK);
-  EXPECT_TRUE(IsDirectory(UserFolder(u"first user")));
-  EXPECT_FALSE(IsDirectory(UserFolder(u"second user")));
+  EXPECT_TRUE(IsDirectory(storage_test::StyleTwoUserFolder(u"first user")));
+  EXPECT_FALSE(IsDirectory(storage_test::StyleTwoUserFolder(u"second user")));
 
   // Once uninitialised, the service starts again with the new arguments.
   EXPECT_EQ(service_->UnInitialize(), S_OK);
   EXPECT_EQ(service_->Initialize(2, 2, u"second user"), S_OK);
-  EXPECT_TRUE(IsDirectory(UserFolder(u"second user")));
+  EXPECT_TRUE(IsDirectory(storage_test::StyleTwoUserFolder(u"second user")));
 }
 
 TEST_F(StorageServiceTest, UnInitializeOnAFreshServiceIsOk) {
@@ -102,7 +91,7 @@ TEST_F(StorageServiceTest, OperationsSitAtTheirSlots) {
   using GetStorageFn = HRESULT (*)(IStorageServiceEx*, LPCWSTR, IStorageConfig*, IUnknown**);
   using UnInitializeFn = HRESULT (*)(IStorageServiceEx*);
   EXPECT_EQ(Slot<InitializeFn>(service, 5)(service, 2, 2, u"slot user"), S_OK);
-  EXPECT_TRUE(IsDirectory(UserFolder(u"slot user")));
+  EXPECT_TRUE(IsDirectory(storage_test::StyleTwoUserFolder(u"slot user")));
   IUnknown* out = Sentinel();
   EXPECT_EQ(Slot<GetStorageFn>(service, 3)(service, u"unknown", nullptr, &out), E_FAIL);
   EXPECT_EQ(out, nullptr);
@@ -198,7 +187,7 @@ TEST_F(StorageServiceFactoryTest, UninitServiceUninitialisesEveryCachedService) 
   EXPECT_EQ(factory->InitService(), S_OK);
   ATL::CComPtr<IStorageServiceEx> user = Get(factory, 2, 2, u"uninit user");
   ATL::CComPtr<IStorageServiceEx> shared = Get(factory, 1, 1, nullptr);
-  EXPECT_TRUE(IsDirectory(UserFolder(u"uninit user")));
+  EXPECT_TRUE(IsDirectory(storage_test::StyleTwoUserFolder(u"uninit user")));
 
   // Initialised: an unknown identifier resets the out parameter.
   IUnknown* out = Sentinel();
@@ -213,7 +202,7 @@ TEST_F(StorageServiceFactoryTest, UninitServiceUninitialisesEveryCachedService) 
   }
   // An uninitialised service takes new arguments again.
   EXPECT_EQ(user->Initialize(2, 2, u"uninit user 2"), S_OK);
-  EXPECT_TRUE(IsDirectory(UserFolder(u"uninit user 2")));
+  EXPECT_TRUE(IsDirectory(storage_test::StyleTwoUserFolder(u"uninit user 2")));
 
   // The cache is empty: the same location gets a new service.
   ATL::CComPtr<IStorageServiceEx> again = Get(factory, 2, 2, u"uninit user");
