@@ -10,18 +10,11 @@
 namespace Util {
 
 HRESULT CBookmarkItem::GetString(std::u16string Properties::*field, BSTR* out) {
-  if (out == nullptr) return E_POINTER;
-  base::CAutoLock lock(lock_);
-  return NewBstr(properties_.*field, out);
+  return CopyStringOut(&lock_, &(properties_.*field), out);
 }
 
 HRESULT CBookmarkItem::SetString(std::u16string Properties::*field, BSTR text) {
-  std::u16string value;
-  HRESULT hr = ReadBstr(text, &value);
-  if (FAILED(hr)) return hr;
-  base::CAutoLock lock(lock_);
-  (properties_.*field).swap(value);
-  return S_OK;
+  return ReplaceString(&lock_, &(properties_.*field), text);
 }
 
 STDMETHODIMP CBookmarkItem::GetId(BSTR* out) { return GetString(&Properties::id, out); }

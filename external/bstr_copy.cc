@@ -26,4 +26,19 @@ HRESULT NewBstr(std::u16string_view text, BSTR* out) noexcept {
   return *out == nullptr ? E_OUTOFMEMORY : S_OK;
 }
 
+HRESULT CopyStringOut(base::CLock* lock, const std::u16string* field, BSTR* out) noexcept {
+  if (out == nullptr) return E_POINTER;
+  base::CAutoLock guard(*lock);
+  return NewBstr(*field, out);
+}
+
+HRESULT ReplaceString(base::CLock* lock, std::u16string* field, BSTR text) noexcept {
+  std::u16string value;
+  HRESULT hr = ReadBstr(text, &value);
+  if (FAILED(hr)) return hr;
+  base::CAutoLock guard(*lock);
+  field->swap(value);
+  return S_OK;
+}
+
 }  // namespace Util

@@ -5,18 +5,11 @@
 namespace Util {
 
 HRESULT CExtensionRecord::GetString(std::u16string CExtensionRecord::*field, BSTR* out) {
-  if (out == nullptr) return E_POINTER;
-  base::CAutoLock lock(lock_);
-  return NewBstr(this->*field, out);
+  return CopyStringOut(&lock_, &(this->*field), out);
 }
 
 HRESULT CExtensionRecord::SetString(std::u16string CExtensionRecord::*field, BSTR text) {
-  std::u16string value;
-  HRESULT hr = ReadBstr(text, &value);
-  if (FAILED(hr)) return hr;
-  base::CAutoLock lock(lock_);
-  (this->*field).swap(value);
-  return S_OK;
+  return ReplaceString(&lock_, &(this->*field), text);
 }
 
 HRESULT CExtensionRecord::GetInt(INT CExtensionRecord::*field, INT* out) {

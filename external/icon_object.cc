@@ -7,18 +7,11 @@
 namespace Util {
 
 HRESULT CIconObject::GetText(std::u16string CIconObject::*field, BSTR* out) {
-  if (out == nullptr) return E_POINTER;
-  base::CAutoLock lock(lock_);
-  return NewBstr(this->*field, out);
+  return CopyStringOut(&lock_, &(this->*field), out);
 }
 
 HRESULT CIconObject::SetText(std::u16string CIconObject::*field, BSTR text) {
-  std::u16string value;
-  HRESULT hr = ReadBstr(text, &value);
-  if (FAILED(hr)) return hr;
-  base::CAutoLock lock(lock_);
-  (this->*field).swap(value);
-  return S_OK;
+  return ReplaceString(&lock_, &(this->*field), text);
 }
 
 STDMETHODIMP CIconObject::GetData(const BYTE** data) {

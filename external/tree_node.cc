@@ -9,18 +9,11 @@
 namespace Util {
 
 HRESULT CTreeNode::GetString(std::u16string Fields::*field, BSTR* out) {
-  if (out == nullptr) return E_POINTER;
-  base::CAutoLock lock(lock_);
-  return NewBstr(fields_.*field, out);
+  return CopyStringOut(&lock_, &(fields_.*field), out);
 }
 
 HRESULT CTreeNode::SetString(std::u16string Fields::*field, BSTR text) {
-  std::u16string value;
-  HRESULT hr = ReadBstr(text, &value);
-  if (FAILED(hr)) return hr;
-  base::CAutoLock lock(lock_);
-  (fields_.*field).swap(value);
-  return S_OK;
+  return ReplaceString(&lock_, &(fields_.*field), text);
 }
 
 STDMETHODIMP CTreeNode::Clone(ITreeNode** out) {
