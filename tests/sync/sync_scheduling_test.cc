@@ -29,8 +29,9 @@ bool Eventually(Predicate done, int seconds = 10) {
 // A synchroniser with a short period that counts what its syncs take, on which thread.
 class ShortPeriodSynchroniser : public Storage::CStorageSyncBase {
  public:
-  ShortPeriodSynchroniser(Storage::CStorageSyncManager* manager, Storage::CStorageSyncTimer* timer)
-      : CStorageSyncBase(manager, timer, 1, nullptr) {}
+  ShortPeriodSynchroniser(Storage::CStorageSyncManager* manager, Storage::CStorageSyncTimer* timer,
+                          DWORD period_ms = 20)
+      : CStorageSyncBase(manager, timer, 1, nullptr), period_ms_(period_ms) {}
 
   void performImport() override {
     RecordThread();
@@ -48,7 +49,7 @@ class ShortPeriodSynchroniser : public Storage::CStorageSyncBase {
     PostSyncToManager();
     return 0;
   }
-  DWORD GetSyncInterval() override { return 20; }
+  DWORD GetSyncInterval() override { return period_ms_; }
 
   std::set<DWORD> threads() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -65,6 +66,7 @@ class ShortPeriodSynchroniser : public Storage::CStorageSyncBase {
     threads_.insert(GetCurrentThreadId());
   }
 
+  const DWORD period_ms_;
   std::mutex mutex_;
   std::set<DWORD> threads_;
 };
@@ -81,8 +83,10 @@ class SyncSchedulingTest : public ::testing::Test {
 };
 
 TEST_F(SyncSchedulingTest, BurstMakesOneTimerAndAnIdleTickStopsIt) {
+  // A period long enough that the burst always ends before the first tick, even on a busy
+  // machine.
   base::scoped_refptr<ShortPeriodSynchroniser> sync(
-      new ShortPeriodSynchroniser(manager_.get(), timer_.get()));
+      new ShortPeriodSynchroniser(manager_.get(), timer_.get(), 200));
   sync->RecordSet(u"k0", nullptr, 0);
   HANDLE first_timer = sync->timer_for_testing();
   ASSERT_NE(first_timer, nullptr);
