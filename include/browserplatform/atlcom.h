@@ -132,19 +132,23 @@ class CComObjectRootEx : public CComObjectRootBase {
   return entries;      \
   }
 
-// A standalone object of class Base.
-template <class Base>
-class CComObject final : public Base {
+// A standalone object of class Base. It holds its library's module lock while it lives, unless
+// kLocksModule is false: class factories handed out by DllGetClassObject must not keep the
+// library loaded by themselves (CComObjectNoLock).
+template <class Base, bool kLocksModule>
+class CComObjectImpl final : public Base {
  public:
-  explicit CComObject(void* = nullptr) { GetModule().Lock(); }
-  ~CComObject() {
+  explicit CComObjectImpl(void* = nullptr) {
+    if constexpr (kLocksModule) GetModule().Lock();
+  }
+  ~CComObjectImpl() {
     // Keeps AddRef/Release pairs inside FinalRelease from deleting us a second time.
     this->m_dwRef = kDestructingRefCount;
     this->FinalRelease();
-    GetModule().Unlock();
+    if constexpr (kLocksModule) GetModule().Unlock();
   }
-  CComObject(const CComObject&) = delete;
-  CComObject& operator=(const CComObject&) = delete;
+  CComObjectImpl(const CComObjectImpl&) = delete;
+  CComObjectImpl& operator=(const CComObjectImpl&) = delete;
 
   STDMETHODIMP_(ULONG) AddRef() override { return this->InternalAddRef(); }
   STDMETHODIMP_(ULONG) Release() override {
@@ -158,32 +162,13 @@ class CComObject final : public Base {
 
   // A new object with a reference count of 0 (the caller adds the first reference), after a
   // successful FinalConstruct.
-  static HRESULT CreateInstance(CComObject<Base>** result);
+  static HRESULT CreateInstance(CComObjectImpl** result);
 };
 
-// Like CComObject, but holds no module lock: class factories handed out by DllGetClassObject
-// must not keep the library loaded by themselves.
 template <class Base>
-class CComObjectNoLock final : public Base {
- public:
-  explicit CComObjectNoLock(void* = nullptr) {}
-  ~CComObjectNoLock() {
-    this->m_dwRef = kDestructingRefCount;
-    this->FinalRelease();
-  }
-  CComObjectNoLock(const CComObjectNoLock&) = delete;
-  CComObjectNoLock& operator=(const CComObjectNoLock&) = delete;
-
-  STDMETHODIMP_(ULONG) AddRef() override { return this->InternalAddRef(); }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG count = this->InternalRelease();
-    if (count == 0) delete this;
-    return count;
-  }
-  STDMETHODIMP QueryInterface(REFIID iid, void** result) override {
-    return this->_InternalQueryInterface(iid, result);
-  }
-};
+using CComObject = CComObjectImpl<Base, true>;
+template <class Base>
+using CComObjectNoLock = CComObjectImpl<Base, false>;
 
 // Base inside an aggregate: its IUnknown delegates to the outer object.
 template <class Base>
@@ -283,11 +268,11 @@ class CComFailCreator {
   }
 };
 
-template <class Base>
-HRESULT CComObject<Base>::CreateInstance(CComObject<Base>** result) {
+template <class Base, bool kLocksModule>
+HRESULT CComObjectImpl<Base, kLocksModule>::CreateInstance(CComObjectImpl** result) {
   if (result == nullptr) return E_POINTER;
   *result = nullptr;
-  auto* object = new (std::nothrow) CComObject<Base>();
+  auto* object = new (std::nothrow) CComObjectImpl();
   if (object == nullptr) return E_OUTOFMEMORY;
   object->SetVoid(nullptr);
   object->InternalFinalConstructAddRef();
