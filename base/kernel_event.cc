@@ -1,20 +1,16 @@
 #include "base/kernel_event.h"
 
+#include "base/sandbox_routing.h"
 #include "browserplatform/handleapi.h"
 #include "browserplatform/sandbox.h"
 #include "browserplatform/synchapi.h"
 
 namespace base {
-namespace {
-
-bool SandboxWaitable() { return CheckOvsafeEnable() && CheckHookEnable_waitable(); }
-
-}  // namespace
 
 bool CKernelEvent::Create(BOOL manual_reset, BOOL initially_signalled) {
   Close();
   HANDLE handle;
-  if (SandboxWaitable()) {
+  if (SandboxRoutesWaitables()) {
     DWORD error = 0;
     handle = Internal_OV_Shared_CreateEvent(manual_reset, initially_signalled, nullptr, &error);
     SetLastError(error);
@@ -45,7 +41,7 @@ bool CKernelEvent::Wait(DWORD timeout_ms) {
     return false;
   }
   DWORD result;
-  if (SandboxWaitable()) {
+  if (SandboxRoutesWaitables()) {
     DWORD error = 0;
     result = Internal_OV_Shared_WaitForSingleObject(handle_, timeout_ms, &error);
     SetLastError(error);
@@ -57,7 +53,7 @@ bool CKernelEvent::Wait(DWORD timeout_ms) {
 
 void CKernelEvent::Close() {
   if (!is_valid()) return;
-  if (SandboxWaitable()) {
+  if (SandboxRoutesWaitables()) {
     DWORD error = 0;
     Internal_OV_Shared_CloseWaitableObject(handle_, &error);
     SetLastError(error);

@@ -1,21 +1,21 @@
 #include "thread/message_pump_for_io.h"
 
+#include "base/sandbox_routing.h"
 #include "browserplatform/synchapi.h"
-#include "thread/sandbox_routing.h"
 
 namespace Thread {
 
-CMessagePumpForIO::CMessagePumpForIO() : port_(CreateCompletionPort()) {}
+CMessagePumpForIO::CMessagePumpForIO() : port_(base::CreateCompletionPort()) {}
 
 CMessagePumpForIO::~CMessagePumpForIO() {
-  if (port_) CloseCompletionPort(port_);
+  if (port_) base::CloseCompletionPort(port_);
 }
 
 void CMessagePumpForIO::ScheduleWork() {
   if (InterlockedExchange(&have_work_, 1)) return;  // a wake-up is queued already
   // The pump's address doubles as the overlapped pointer; it is never dereferenced.
   auto* self = reinterpret_cast<OVERLAPPED*>(this);
-  if (!PostCompletion(port_, 0, reinterpret_cast<ULONG_PTR>(this), self)) {
+  if (!base::PostCompletion(port_, 0, reinterpret_cast<ULONG_PTR>(this), self)) {
     // Nothing was queued, so the flag must not claim otherwise.
     InterlockedExchange(&have_work_, 0);
   }
@@ -48,7 +48,7 @@ bool CMessagePumpForIO::WaitForIOCompletion(DWORD timeout_ms) {
   DWORD bytes = 0;
   ULONG_PTR key = 0;
   OVERLAPPED* overlapped = nullptr;
-  if (!GetCompletion(port_, &bytes, &key, &overlapped, timeout_ms) && overlapped == nullptr) {
+  if (!base::GetCompletion(port_, &bytes, &key, &overlapped, timeout_ms) && overlapped == nullptr) {
     return false;  // time-out or failure: nothing taken
   }
   if (key == reinterpret_cast<ULONG_PTR>(this)) {

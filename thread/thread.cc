@@ -5,10 +5,10 @@
 
 #include "base/kernel_event.h"
 #include "base/logging.h"
+#include "base/sandbox_routing.h"
 #include "base/trace.h"
 #include "browserplatform/handleapi.h"
 #include "browserplatform/process.h"
-#include "thread/sandbox_routing.h"
 #include "thread/thread_message_loop_for_io.h"
 #include "thread/thread_message_loop_for_ui.h"
 #include "thread/thread_quit_task.h"
@@ -116,7 +116,7 @@ BOOL CThread::StopSoon() {
 void CThread::Run(CThreadMessageLoop* loop) { loop->Run(); }
 
 void CThread::Join() {
-  WaitForThreadHandle(thread_, INFINITE);
+  base::WaitForThreadHandle(thread_, INFINITE);
   CloseHandle(thread_);
   thread_ = INVALID_HANDLE_VALUE;
   started_ = false;

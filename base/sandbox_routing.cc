@@ -1,13 +1,11 @@
-#include "thread/sandbox_routing.h"
+#include "base/sandbox_routing.h"
 
 #include "browserplatform/handleapi.h"
 #include "browserplatform/sandbox.h"
 #include "browserplatform/synchapi.h"
 
-namespace Thread {
+namespace base {
 namespace {
-
-bool SandboxWaitable() { return CheckOvsafeEnable() && CheckHookEnable_waitable(); }
 
 // Makes the sandbox's reported code the thread's last error, as the plain calls leave theirs.
 template <class Result>
@@ -18,15 +16,17 @@ Result Reported(Result result, DWORD error) {
 
 }  // namespace
 
+bool SandboxRoutesWaitables() { return CheckOvsafeEnable() && CheckHookEnable_waitable(); }
+
 DWORD WaitForThreadHandle(HANDLE thread, DWORD timeout_ms) {
-  if (!SandboxWaitable()) return WaitForSingleObject(thread, timeout_ms);
+  if (!SandboxRoutesWaitables()) return WaitForSingleObject(thread, timeout_ms);
   DWORD error = 0;
   DWORD result = Internal_OV_Shared_WaitForThread(thread, timeout_ms, &error);
   return Reported(result, error);
 }
 
 HANDLE CreateCompletionPort() {
-  if (!SandboxWaitable()) return CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  if (!SandboxRoutesWaitables()) return CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
   DWORD error = 0;
   HANDLE port =
       Internal_OV_Shared_CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1, &error);
@@ -42,7 +42,7 @@ BOOL PostCompletion(HANDLE port, DWORD bytes, ULONG_PTR key, OVERLAPPED* overlap
 
 BOOL GetCompletion(HANDLE port, DWORD* bytes, ULONG_PTR* key, OVERLAPPED** overlapped,
                    DWORD timeout_ms) {
-  if (!SandboxWaitable()) {
+  if (!SandboxRoutesWaitables()) {
     return GetQueuedCompletionStatus(port, bytes, key, overlapped, timeout_ms);
   }
   DWORD error = 0;
@@ -52,7 +52,7 @@ BOOL GetCompletion(HANDLE port, DWORD* bytes, ULONG_PTR* key, OVERLAPPED** overl
 }
 
 void CloseCompletionPort(HANDLE port) {
-  if (!SandboxWaitable()) {
+  if (!SandboxRoutesWaitables()) {
     CloseHandle(port);
     return;
   }
@@ -61,4 +61,4 @@ void CloseCompletionPort(HANDLE port) {
   SetLastError(error);
 }
 
-}  // namespace Thread
+}  // namespace base
