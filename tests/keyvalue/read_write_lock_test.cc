@@ -1,4 +1,5 @@
 #include "storage/keyvalue/read_write_lock.h"
+#include "tests/common/eventually.h"
 
 #include <gtest/gtest.h>
 
@@ -10,23 +11,13 @@
 namespace {
 
 using Storage::CReadWriteLock;
+using testing_support::Eventually;
 
 constexpr uint32_t kWriterBit = 1u << 22;
 constexpr uint32_t kWriterPendingBit = 1u << 31;
 uint32_t ActiveReaders(uint32_t s) { return s & 0x7FF; }
 uint32_t QueuedReaders(uint32_t s) { return (s >> 11) & 0x7FF; }
 uint32_t QueuedWriters(uint32_t s) { return (s >> 24) & 0x7F; }
-
-// Polls until `done` holds, for at most five seconds.
-template <class Predicate>
-bool Eventually(Predicate done) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
-  return true;
-}
 
 TEST(ReadWriteLockTest, UncontendedUseOnlyChangesTheStateWord) {
   CReadWriteLock lock;

@@ -9,8 +9,11 @@
 
 #include "browserplatform/handleapi.h"
 #include "browserplatform/ioapiset.h"
+#include "tests/common/eventually.h"
 
 namespace {
+
+using testing_support::Eventually;
 
 // Bounds every wait that is expected to succeed, so that a fault fails instead of hanging.
 constexpr DWORD kLongWait = 10000;
@@ -30,17 +33,6 @@ ScopedHandle NewSemaphore(LONG initial, LONG maximum) {
   HANDLE semaphore = CreateSemaphoreW(nullptr, initial, maximum, nullptr);
   EXPECT_NE(semaphore, nullptr);
   return ScopedHandle(semaphore);
-}
-
-// Polls `condition` until it holds or kLongWait passes.
-template <class Condition>
-bool Eventually(Condition condition) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLongWait);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    Sleep(1);
-  }
-  return true;
 }
 
 TEST(CriticalSectionTest, IsReentrantForItsOwnerAndExcludesOthers) {

@@ -13,9 +13,12 @@
 #include "browserstorage/shared_objects.h"
 #include "storage/sync/storage_sync_timer.h"
 #include "tests/common/capturing_log_controller.h"
+#include "tests/common/eventually.h"
 #include "tests/common/manual_synchroniser.h"
 
 namespace {
+
+using testing_support::Eventually;
 
 using Storage::CStorageSyncBase;
 using Storage::PendingChange;
@@ -33,15 +36,6 @@ ATL::CComPtr<IValueObject> NewValue() {
 ULONG RefCount(IUnknown* object) {
   object->AddRef();
   return object->Release();
-}
-
-bool WaitFor(const std::atomic<int>& value, int at_least) {
-  auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (value.load() < at_least) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 TEST(StorageSyncBaseTest, WaitForImportBlocksUntilSetImportedFromAnotherThread) {
@@ -120,7 +114,7 @@ TEST(StorageSyncBaseTest, TimerCallsSyncNowEachPeriodUntilStopped) {
   base::scoped_refptr<Storage::CStorageSyncTimer> timer(new Storage::CStorageSyncTimer());
   base::scoped_refptr<ManualSynchroniser> sync(new ManualSynchroniser(timer.get(), 5));
   sync->RecordClear(0);
-  ASSERT_TRUE(WaitFor(sync->sync_now_calls, 2));
+  ASSERT_TRUE(Eventually([&] { return sync->sync_now_calls.load() >= 2; }));
   sync->StopTimer();
   const int after_stop = sync->sync_now_calls.load();
   std::this_thread::sleep_for(std::chrono::milliseconds(30));

@@ -1,4 +1,5 @@
 #include "storage/sync/storage_sync_timer.h"
+#include "tests/common/eventually.h"
 
 #include <gtest/gtest.h>
 
@@ -8,23 +9,16 @@
 
 namespace {
 
-void CountTick(void* context, BOOLEAN) { ++*static_cast<std::atomic<int>*>(context); }
+using testing_support::Eventually;
 
-bool WaitFor(const std::atomic<int>& value, int at_least) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (value.load() < at_least) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+void CountTick(void* context, BOOLEAN) { ++*static_cast<std::atomic<int>*>(context); }
 
 TEST(StorageSyncTimerTest, PeriodicTimerTicksUntilDeleted) {
   base::scoped_refptr<Storage::CStorageSyncTimer> timer(new Storage::CStorageSyncTimer);
   std::atomic<int> ticks{0};
   HANDLE handle = timer->CreateTimer(&CountTick, &ticks, 5);
   ASSERT_NE(handle, nullptr);
-  ASSERT_TRUE(WaitFor(ticks, 3));
+  ASSERT_TRUE(Eventually([&] { return ticks.load() >= 3; }));
   timer->DeleteTimer(handle);
   int after_delete = ticks.load();
   std::this_thread::sleep_for(std::chrono::milliseconds(30));

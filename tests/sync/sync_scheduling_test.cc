@@ -13,18 +13,11 @@
 #include "storage/sync/storage_sync_base.h"
 #include "storage/sync/storage_sync_manager.h"
 #include "storage/sync/storage_sync_timer.h"
+#include "tests/common/eventually.h"
 
 namespace {
 
-template <class Predicate>
-bool Eventually(Predicate done, int seconds = 10) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using testing_support::Eventually;
 
 // A synchroniser with a short period that counts what its syncs take, on which thread.
 class ShortPeriodSynchroniser : public Storage::CStorageSyncBase {
