@@ -3,19 +3,13 @@
 #include <cmath>
 
 #include "base/time.h"
+#include "thread/scoped_run_state.h"
 
 namespace Thread {
 
 void CMessagePump::Run(CDelegate* delegate) {
   RunState state{delegate, 0, state_ ? state_->run_depth + 1 : 1};
-  RunState* const outer = state_;
-  state_ = &state;
-  // The outer run must get its state back even when a delegate call throws.
-  struct Restore {
-    RunState*& state;
-    RunState* outer;
-    ~Restore() { state = outer; }
-  } restore{state_, outer};
+  CScopedRunState<RunState> scope(state_, &state);
   DoRunLoop();
 }
 

@@ -10,6 +10,7 @@
 #include "thread/message_pump_default.h"
 #include "thread/message_pump_for_io.h"
 #include "thread/message_pump_for_ui.h"
+#include "thread/scoped_run_state.h"
 #include "thread/thread_message_loop_proxy.h"
 
 namespace Thread {
@@ -118,14 +119,7 @@ void CThreadMessageLoop::PostTask(std::unique_ptr<CTask> task) {
 
 void CThreadMessageLoop::Run() {
   RunState state{state_ ? state_->run_depth + 1 : 1, false};
-  RunState* const outer = state_;
-  state_ = &state;
-  // The outer run must get its state back even when a task throws.
-  struct Restore {
-    RunState*& state;
-    RunState* outer;
-    ~Restore() { state = outer; }
-  } restore{state_, outer};
+  CScopedRunState<RunState> scope(state_, &state);
   pump_->Run(this);
 }
 
