@@ -1,6 +1,7 @@
 // The key-value storage against SQLite doing the same work, in one run.
 //
 //   KeyValueGet (1 and 2 threads)  GetValue of a present key through the full cache
+//   KeyValueStorageGet (1 and 2 threads)  the same through the IKeyValueStorage COM object
 //   KeyValueSet                    SetValue of a changed value (copy, store, record a change)
 //   KeyValueImport10k              open a storage whose XML file holds 10,000 keys: read,
 //                                  parse, one value object per key
@@ -20,6 +21,7 @@
 #include "base/string_conversions.h"
 #include "browserstorage/object_factory.h"
 #include "browserstorage/shared_objects.h"
+#include "storage/keyvalue/key_value_storage_base.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
 #include "storage/keyvalue/key_value_xml.h"
 #include "storage/service/storage_config_base.h"
@@ -113,6 +115,34 @@ void BM_KeyValueGet(benchmark::State& state) {
   if (state.thread_index() == 0) cache.reset();
 }
 BENCHMARK(BM_KeyValueGet)->Threads(1)->Threads(2)->UseRealTime();
+
+void BM_KeyValueStorageGet(benchmark::State& state) {
+  static ATL::CComPtr<IKeyValueStorage> storage;
+  static std::vector<ATL::CComBSTR> keys;
+  if (state.thread_index() == 0) {
+    base::scoped_refptr<Storage::CStorageConfigBase> config(new Storage::CStorageConfigBase);
+    auto cache = OpenCache(base::UTF8ToWide(Folder() + "/storage_get_v2"));
+    for (int i = 0; i < 1000; ++i) {
+      keys.emplace_back(Keys()[i].c_str());
+      cache->SetValue(Keys()[i], NewValue(i));
+    }
+    ATL::CComObject<Storage::CKeyValueStorageBase>* object = nullptr;
+    ATL::CComObject<Storage::CKeyValueStorageBase>::CreateInstance(&object);
+    storage = object;
+    object->Attach(config.get(), cache.get());
+  }
+  ATL::CComPtr<IValueObject> out = NewValue(0);
+  int i = state.thread_index() * 7;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(storage->GetValue(keys[i % 1000], out));
+    i += 13;
+  }
+  if (state.thread_index() == 0) {
+    storage.Release();
+    keys.clear();
+  }
+}
+BENCHMARK(BM_KeyValueStorageGet)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_KeyValueSet(benchmark::State& state) {
   auto cache = OpenCache(base::UTF8ToWide(Folder() + "/set_v2"));

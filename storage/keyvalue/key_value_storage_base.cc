@@ -24,7 +24,7 @@ std::u16string KeyOf(BSTR key) {
 }  // namespace
 
 base::scoped_refptr<CKeyValueStorageCacheBase> CKeyValueStorageBase::cache() {
-  base::CAutoLock guard(lock_);
+  CSharedLockGuard guard(lock_);
   return cache_;
 }
 
@@ -97,7 +97,7 @@ HRESULT CKeyValueStorageBase::Attach(CStorageConfigBase* config,
   if (config == nullptr || cache == nullptr) return E_STORAGE_INVALIDARG;
   base::scoped_refptr<CKeyValueStorageCacheBase> previous;
   {
-    base::CAutoLock guard(lock_);
+    CExclusiveLockGuard guard(lock_);
     previous = std::exchange(cache_, base::scoped_refptr<CKeyValueStorageCacheBase>(cache));
   }
   // Dropped outside the lock: the last reference runs the cache's final sync.
@@ -107,7 +107,7 @@ HRESULT CKeyValueStorageBase::Attach(CStorageConfigBase* config,
 HRESULT CKeyValueStorageBase::Detach() {
   base::scoped_refptr<CKeyValueStorageCacheBase> previous;
   {
-    base::CAutoLock guard(lock_);
+    CExclusiveLockGuard guard(lock_);
     previous.swap(cache_);
   }
   return S_OK;

@@ -4,17 +4,18 @@
 // the cache it is attached to.
 //
 // Thread safety: any thread. `lock_` guards only the cache reference: each call takes its own
-// reference to the cache and works without the lock, so Detach (at UnInitialize) never waits
-// for a call, and a call in progress keeps the cache it started with.
+// reference to the cache under the shared lock (callers never wait for one another) and works
+// without it, so Detach (at UnInitialize) never waits for a call, and a call in progress keeps
+// the cache it started with.
 #pragma once
 
 #include <string>
 
-#include "base/lock.h"
 #include "base/ref_counted.h"
 #include "browserplatform/atlcom.h"
 #include "browserstorage/key_value_storage.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
+#include "storage/keyvalue/read_write_lock.h"
 #include "storage/service/storage_base.h"
 
 namespace Storage {
@@ -55,8 +56,8 @@ class CKeyValueStorageBase : public ATL::CComObjectRootEx<ATL::CComMultiThreadMo
  private:
   base::scoped_refptr<CKeyValueStorageCacheBase> cache();
 
-  base::CLock lock_;
-  base::scoped_refptr<CKeyValueStorageCacheBase> cache_ GUARDED_BY(lock_);
+  CReadWriteLock lock_;
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache_;  // guarded by lock_
 };
 
 }  // namespace Storage
