@@ -6,6 +6,7 @@
 
 #include "browserplatform/atlbase.h"
 #include "browserstorage/result_codes.h"
+#include "storage/service/string_copy.h"
 
 namespace Storage {
 namespace {
@@ -84,9 +85,8 @@ HRESULT CKeyValueStorageBase::GetAllKeys(IObjectList* keys) {
   std::vector<std::u16string> names;
   cache->GetKeys(&names);
   for (const std::u16string& name : names) {
-    ATL::CComBSTR copy(name.data(), static_cast<UINT>(name.size()));
-    if (copy.get() == nullptr) throw CHResultException(E_OUTOFMEMORY);
-    keys->AppendString(copy);
+    // Keys never hold a NUL (they end at the first one), so the plain copy is whole.
+    keys->AppendString(CopyStringOrThrow(name.c_str()));
   }
   return S_OK;
 }
