@@ -34,16 +34,17 @@ void CKeyValueStorageSyncFile::performImport() {
     if (cache_ != nullptr) {
       std::string document;
       std::vector<KeyValueXmlItem> items;
-      if (!writer_.ReadFromDiskA(file_path_, &document)) {
-        SetImportFailed();
-      } else {
+      bool imported = false;
+      if (writer_.ReadFromDiskA(file_path_, &document)) {
         base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"加载XML");
         // The read string is NUL-terminated and ours to change: rapidxml parses it in place.
-        if (!ParseKeyValueXml(document.data(), &items)) {
-          SetImportFailed();
-        } else {
-          base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"处理XML");
-        }
+        imported = ParseKeyValueXml(document.data(), &items);
+        if (imported) base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"处理XML");
+      }
+      if (!imported) {
+        SetImportFailed();
+        // The final sync rewrites the file from the empty cache: keep what was there.
+        writer_.KeepDamagedCopy(file_path_);
       }
       for (const KeyValueXmlItem& item : items) {
         ATL::CComPtr<IValueObject> value;

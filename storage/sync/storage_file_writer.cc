@@ -119,4 +119,17 @@ BOOL CStorageFileWriter::ReadFromDisk(const std::u16string& path, std::u16string
   return TRUE;
 }
 
+BOOL CStorageFileWriter::KeepDamagedCopy(const std::u16string& path) {
+  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return FALSE;
+  const std::u16string copy = path + u".bad";
+  if (!CopyFileW(path.c_str(), copy.c_str(), FALSE)) {
+    base::Log(base::kLogLevelError, base::kLogCategoryNone, u"unreadable file not kept: %s (%u)",
+              path.c_str(), GetLastError());
+    return FALSE;
+  }
+  base::Log(base::kLogLevelError, base::kLogCategoryNone, u"unreadable file kept as %s",
+            copy.c_str());
+  return TRUE;
+}
+
 }  // namespace Storage

@@ -33,6 +33,11 @@ class CStorageFileWriter {
   // The same converted from UTF-8; on failure `out` is unchanged.
   BOOL ReadFromDisk(const std::u16string& path, std::u16string* out);
 
+  // Copies a file that exists but could not be imported to "<path>.bad" (replacing an older
+  // copy): the storage starts empty and its next write replaces the damaged file, which may
+  // still hold most of the user's data. FALSE when there is no file or the copy failed.
+  BOOL KeepDamagedCopy(const std::u16string& path);
+
   int write_mode() const { return write_mode_; }
 
  private:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,29 +86,40 @@ TEST_F(KeyValueSyncFileTest, ImportsThatFindNothingUsable) {
       kHeader + std::string("<Item key=\"a\" value=\"01\">\r\n</Item>\r\n") + "</ItemTable>\r\n";
   struct Case {
     const char* what;
-    const char* content;  // null: no file
+    std::optional<std::string> content;  // none: no file
     int failed;
     std::vector<std::string> notes;
+    bool kept;  // a copy of the file survives the rewrite as "kv.bad"
   };
   const std::string truncated = full.substr(0, full.size() - 8);
   const std::string other_root = "<itemtable><Item key=\"a\" value=\"01\"/></itemtable>";
+  const std::string zero_inside = full.substr(0, 60) + std::string(1, '\0') + full.substr(60);
   const Case kCases[] = {
-      {"no file", nullptr, 1, {}},
-      {"truncated", truncated.c_str(), 1, {"加载XML"}},
-      {"other root", other_root.c_str(), 0, {"加载XML", "处理XML"}},
-      {"empty file", "", 0, {"加载XML", "处理XML"}},
+      {"no file", std::nullopt, 1, {}, false},
+      {"truncated", truncated, 1, {"加载XML"}, true},
+      {"zero byte inside", zero_inside, 1, {"加载XML"}, true},
+      {"other root", other_root, 0, {"加载XML", "处理XML"}, false},
+      {"empty file", "", 0, {"加载XML", "处理XML"}, false},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
     std::remove(folder_.Native("kv").c_str());
-    if (c.content) WriteFile(c.content);
-    testing_support::CapturingLogController log;
-    base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
-    ASSERT_TRUE(cache);
-    EXPECT_EQ(cache->IsImportFinished(), 1);
-    EXPECT_EQ(cache->IsImportFailed(), c.failed);
-    EXPECT_EQ(cache->GetCount(), 0u);
-    EXPECT_EQ(Notes(log), c.notes);
+    std::remove(folder_.Native("kv.bad").c_str());
+    if (c.content) WriteFile(*c.content);
+    {
+      testing_support::CapturingLogController log;
+      base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+      ASSERT_TRUE(cache);
+      EXPECT_EQ(cache->IsImportFinished(), 1);
+      EXPECT_EQ(cache->IsImportFailed(), c.failed);
+      EXPECT_EQ(cache->GetCount(), 0u);
+      EXPECT_EQ(Notes(log), c.notes);
+    }  // the final sync replaces the file
+    EXPECT_EQ(File(), std::string(kHeader) + "</ItemTable>\r\n");
+    EXPECT_EQ(platform_test::Exists(folder_.Native("kv.bad")), c.kept);
+    if (c.kept) {
+      EXPECT_EQ(platform_test::ReadNative(folder_.Native("kv.bad")), *c.content);
+    }
   }
 }
 

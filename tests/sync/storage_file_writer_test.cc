@@ -99,4 +99,24 @@ TEST_F(FileWriterTest, MissingFileFailsQuietlyAndLeavesTheOutputAlone) {
   EXPECT_FALSE(CStorageFileWriter(1).WriteToDiskA(folder_.Wide("no/such/folder"), "x"));
 }
 
+TEST_F(FileWriterTest, KeepsACopyOfADamagedFile) {
+  CStorageFileWriter writer(1);
+  EXPECT_FALSE(writer.KeepDamagedCopy(Target()));  // no file, no copy
+  EXPECT_TRUE(folder_.Names().empty());
+
+  WriteNative(TargetNative() + ".bad", "older damage");
+  WriteNative(TargetNative(), std::string("<ItemTa\0", 8));
+  ASSERT_TRUE(writer.KeepDamagedCopy(Target()));
+  EXPECT_EQ(ReadNative(TargetNative() + ".bad"), std::string("<ItemTa\0", 8));
+  EXPECT_EQ(ReadNative(TargetNative()), std::string("<ItemTa\0", 8));
+
+  testing_support::CapturingLogController log;
+  platform::GetFileFaults().open_for_write_fails = true;
+  EXPECT_FALSE(writer.KeepDamagedCopy(Target()));
+  platform::GetFileFaults().Reset();
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_EQ(log.lines()[0].level, 64u);
+  EXPECT_EQ(ReadNative(TargetNative()), std::string("<ItemTa\0", 8));
+}
+
 }  // namespace
