@@ -1,5 +1,6 @@
 // MoveFileExW and CopyFileW, and the fault switches on the storage system's save sequence.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <set>
@@ -163,7 +164,9 @@ class CrossDeviceMoveTest : public FileFixture {
  protected:
   void SetUp() override {
     FileFixture::SetUp();
-    if (!other_.valid()) GTEST_SKIP() << "no /dev/shm";
+    if (!other_.valid() || DeviceOf(other_.path()) == DeviceOf(folder_.path())) {
+      GTEST_SKIP() << "no /dev/shm on another file system";
+    }
     WriteNative(other_.Native("src"), "moved data");
     std::filesystem::permissions(other_.Native("src"), std::filesystem::perms::owner_read |
                                                            std::filesystem::perms::owner_write |
@@ -173,6 +176,11 @@ class CrossDeviceMoveTest : public FileFixture {
 
   BOOL Move(DWORD flags) {
     return MoveFileExW(other_.Wide("src").c_str(), folder_.Wide("data").c_str(), flags);
+  }
+
+  static dev_t DeviceOf(const std::string& path) {
+    struct stat info = {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_dev : 0;
   }
 
   TempFolder other_{"/dev/shm"};
