@@ -44,13 +44,19 @@ class CapturingLogController final : public ILogController {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
   }
-  // The texts of the lines in one category, in order.
-  std::vector<std::u16string> texts(const std::u16string& category) const {
+  // The lines of one category, in order.
+  std::vector<LogLine> lines(const std::u16string& category) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::u16string> out;
+    std::vector<LogLine> out;
     for (const LogLine& line : lines_) {
-      if (line.category == category) out.push_back(line.text);
+      if (line.category == category) out.push_back(line);
     }
+    return out;
+  }
+  // Their texts.
+  std::vector<std::u16string> texts(const std::u16string& category) const {
+    std::vector<std::u16string> out;
+    for (const LogLine& line : lines(category)) out.push_back(line.text);
     return out;
   }
   int indent() const {

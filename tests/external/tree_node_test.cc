@@ -26,15 +26,22 @@ TEST(TreeNodeTest, FreshNodeHasNothing) {
   EXPECT_EQ(E_POINTER, node->Clone(nullptr));
 }
 
-TEST(TreeNodeTest, HoldsWhatItIsGiven) {
+// A node holding item 7 under parent 1, with a child list.
+class FilledTreeNodeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(S_OK, node->SetItem(item));
+    ASSERT_EQ(S_OK, node->SetChildList(list));
+    ASSERT_EQ(S_OK, node->SetId(Bstr(u"7")));
+    ASSERT_EQ(S_OK, node->SetParentId(Bstr(u"1")));
+  }
+
   CComPtr<ITreeNode> node = New<ITreeNode>();
   CComPtr<IBookmarkItem> item = New<IBookmarkItem>();
   CComPtr<IObjectList> list = New<IObjectList>();
-  ASSERT_EQ(S_OK, node->SetItem(item));
-  ASSERT_EQ(S_OK, node->SetChildList(list));
-  ASSERT_EQ(S_OK, node->SetId(Bstr(u"7")));
-  ASSERT_EQ(S_OK, node->SetParentId(Bstr(u"1")));
+};
 
+TEST_F(FilledTreeNodeTest, HoldsWhatItIsGiven) {
   CComPtr<IBookmarkItem> got_item;
   CComPtr<IObjectList> got_list;
   ASSERT_EQ(S_OK, node->GetItem(got_item.Receive()));
@@ -54,15 +61,7 @@ TEST(TreeNodeTest, HoldsWhatItIsGiven) {
   EXPECT_EQ(nullptr, got_item.get());
 }
 
-TEST(TreeNodeTest, CloneIsShallow) {
-  CComPtr<ITreeNode> node = New<ITreeNode>();
-  CComPtr<IBookmarkItem> item = New<IBookmarkItem>();
-  CComPtr<IObjectList> list = New<IObjectList>();
-  ASSERT_EQ(S_OK, node->SetItem(item));
-  ASSERT_EQ(S_OK, node->SetChildList(list));
-  ASSERT_EQ(S_OK, node->SetId(Bstr(u"7")));
-  ASSERT_EQ(S_OK, node->SetParentId(Bstr(u"1")));
-
+TEST_F(FilledTreeNodeTest, CloneIsShallow) {
   CComPtr<ITreeNode> clone;
   ASSERT_EQ(S_OK, node->Clone(clone.Receive()));
   ASSERT_NE(node.get(), clone.get());

@@ -161,10 +161,7 @@ TEST(ThreadTest, SevenPostsToABusyLoopNoteTheQueueFromTheSeventh) {
   ASSERT_TRUE(drained.WaitFor());
   EXPECT_TRUE(thread.Stop());
 
-  std::vector<testing_support::LogLine> notes;
-  for (const auto& line : log.lines()) {
-    if (line.category == u"threadmsgloop;") notes.push_back(line);
-  }
+  std::vector<testing_support::LogLine> notes = log.lines(u"threadmsgloop;");
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0].level, 37u);
   EXPECT_EQ(notes[0].text, u"now PendingTask number is 6, threadname = busy");
@@ -199,10 +196,7 @@ TEST(ThreadTest, StartAndStopWriteTheirLogLines) {
   CThread unnamed(nullptr);
   ASSERT_TRUE(unnamed.StartWithOptions(CThread::Options{}));
   ASSERT_TRUE(unnamed.Stop());
-  std::vector<testing_support::LogLine> thread_lines;
-  for (const auto& line : unnamed_log.lines()) {
-    if (line.category == u"thread;") thread_lines.push_back(line);
-  }
+  std::vector<testing_support::LogLine> thread_lines = unnamed_log.lines(u"thread;");
   ASSERT_EQ(thread_lines.size(), 1u);
   EXPECT_EQ(thread_lines[0].level, 64u);
   EXPECT_EQ(thread_lines[0].text, u"线程没有关联名字，请在创建线程时指定名字");
