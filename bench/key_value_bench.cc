@@ -24,7 +24,7 @@
 #include "storage/keyvalue/key_value_storage_base.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
 #include "storage/keyvalue/key_value_xml.h"
-#include "storage/service/storage_config_base.h"
+#include "storage/sync/storage_config_base.h"
 #include "storage/sync/storage_file_writer.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "browserplatform/file_faults.h"
+#include "platform/file_faults.h"
 
 #include "platform/no_destructor.h"
 

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "browserplatform/file_faults.h"
+#include "platform/file_faults.h"
 
 namespace platform {
 namespace {
@@ -41,6 +41,7 @@ int ScopedFd::Close() {
 int ReadFully(int fd, void* buffer, size_t size, size_t* done) {
   char* out = static_cast<char*>(buffer);
   *done = 0;
+  if (GetFileFaults().read_fails) return EIO;
   while (*done < size) {
     size_t chunk = std::min(size - *done, kMaxChunk);
     ssize_t n = RetryOnEintr([&] { return ::read(fd, out + *done, chunk); });

@@ -1,6 +1,6 @@
 // The POSIX calls under the file layer: the one EINTR loop, full reads and writes, syncs.
 //
-// The fault switches of browserplatform/file_faults.h act here, as the errno the real failure
+// The fault switches of platform/file_faults.h act here, as the errno the real failure
 // would give, so that they travel the same error paths as real failures. Every function
 // returns 0 or an errno value.
 #pragma once

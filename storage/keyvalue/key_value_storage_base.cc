@@ -6,7 +6,7 @@
 
 #include "browserplatform/atlbase.h"
 #include "browserstorage/result_codes.h"
-#include "storage/service/string_copy.h"
+#include "storage/sync/string_copy.h"
 
 namespace Storage {
 namespace {

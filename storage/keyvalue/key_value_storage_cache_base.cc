@@ -2,8 +2,8 @@
 
 #include "base/trace.h"
 #include "storage/keyvalue/key_value_storage_full_cache_base.h"
-#include "storage/service/storage_config_base.h"
-#include "storage/service/storage_registry_entry.h"
+#include "storage/sync/storage_config_base.h"
+#include "storage/sync/storage_config_base.h"
 
 namespace Storage {
 

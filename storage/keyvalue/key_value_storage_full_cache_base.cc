@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "browserstorage/object_factory.h"
-#include "storage/service/storage_config_base.h"
+#include "storage/sync/storage_config_base.h"
 #include "storage/sync/storage_sync_base.h"
 
 namespace Storage {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "storage/service/string_copy.h"
+#include "storage/sync/string_copy.h"
 
 namespace Storage {
 

@@ -3,27 +3,9 @@
 #pragma once
 
 #include "browserstorage/storage_service.h"
+#include "storage/sync/storage_config_base.h"  // CacheKind, SyncKind, WriteMode
 
 namespace Storage {
-
-enum CacheKind : int {
-  kCacheKindFull = 1,           // the whole data set in memory
-  kCacheKindMemoryLimited = 2,  // within a byte budget
-};
-
-enum SyncKind : int {
-  kSyncKindDatabase = 1,  // the database service
-  kSyncKindTextFile = 2,  // XML or JSON
-  kSyncKindBinaryFile = 3,
-};
-
-enum WriteMode : int {
-  kWriteModePlain = 1,
-  kWriteModeFlushed = 2,    // flushed to the disk before the file is replaced
-  kWriteModeEncrypted = 3,  // MARS cipher
-};
-
-inline constexpr int kNoMemoryLimit = -1;
 
 struct StorageRegistryEntry {
   const char16_t* id;

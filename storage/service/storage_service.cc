@@ -2,7 +2,7 @@
 
 #include "base/trace.h"
 #include "storage/service/data_path.h"
-#include "storage/service/string_copy.h"
+#include "storage/sync/string_copy.h"
 
 namespace Storage {
 

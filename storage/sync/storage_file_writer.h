@@ -13,7 +13,7 @@
 #include <string>
 
 #include "browserplatform/types.h"
-#include "storage/service/storage_registry_entry.h"  // WriteMode
+#include "storage/sync/storage_config_base.h"  // WriteMode
 
 namespace Storage {
 

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "base/trace.h"
-#include "storage/service/string_copy.h"
+#include "storage/sync/string_copy.h"
 #include "storage/sync/storage_sync_manager.h"
 #include "storage/sync/storage_sync_timer.h"
 

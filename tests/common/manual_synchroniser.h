@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "storage/keyvalue/key_value_storage_full_cache_base.h"
-#include "storage/service/storage_registry_entry.h"
+#include "storage/sync/storage_config_base.h"
 #include "storage/sync/storage_sync_base.h"
 
 namespace storage_test {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "browserplatform/file_faults.h"
+#include "platform/file_faults.h"
 
 namespace platform_test {
 

@@ -16,7 +16,7 @@
 #include "browserstorage/object_factory.h"
 #include "storage/keyvalue/key_value_storage_base.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
-#include "storage/service/storage_config_base.h"
+#include "storage/sync/storage_config_base.h"
 
 namespace kv_test {
 

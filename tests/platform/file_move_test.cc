@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "browserplatform/file_faults.h"
+#include "platform/file_faults.h"
 #include "browserplatform/fileapi.h"
 #include "browserplatform/handleapi.h"
 #include "tests/common/temp_folder.h"

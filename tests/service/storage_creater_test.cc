@@ -10,7 +10,7 @@
 #include "browserplatform/atlbase.h"
 #include "browserplatform/atlcom.h"
 #include "storage/service/co_storage_config.h"
-#include "storage/service/storage_config_base.h"
+#include "storage/sync/storage_config_base.h"
 #include "tests/common/capturing_log_controller.h"
 #include "tests/common/temp_folder.h"
 

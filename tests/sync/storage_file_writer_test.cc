@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "browserplatform/file_faults.h"
+#include "platform/file_faults.h"
 #include "tests/common/capturing_log_controller.h"
 #include "tests/common/temp_folder.h"
 

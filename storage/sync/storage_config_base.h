@@ -10,9 +10,27 @@
 
 #include "base/ref_counted.h"
 #include "browserplatform/atlbase.h"
-#include "storage/service/storage_registry_entry.h"
 
 namespace Storage {
+
+enum CacheKind : int {
+  kCacheKindFull = 1,           // the whole data set in memory
+  kCacheKindMemoryLimited = 2,  // within a byte budget
+};
+
+enum SyncKind : int {
+  kSyncKindDatabase = 1,  // the database service
+  kSyncKindTextFile = 2,  // XML or JSON
+  kSyncKindBinaryFile = 3,
+};
+
+enum WriteMode : int {
+  kWriteModePlain = 1,
+  kWriteModeFlushed = 2,    // flushed to the disk before the file is replaced
+  kWriteModeEncrypted = 3,  // MARS cipher
+};
+
+inline constexpr int kNoMemoryLimit = -1;
 
 class CStorageConfigBase : public base::CRefCountedThreadSafe<CStorageConfigBase> {
  public:

@@ -21,6 +21,8 @@ struct FileFaults {
   // When not negative: this many more bytes can be written; the write that crosses the limit
   // writes what fits and fails with ERROR_DISK_FULL, as does every write after it.
   std::atomic<int64_t> bytes_until_disk_full{-1};
+  // ReadFile reads nothing and fails as an I/O error does.
+  std::atomic<bool> read_fails{false};
   // Every sync (FlushFileBuffers, the sync of a copied file, the folder sync of
   // MOVEFILE_WRITE_THROUGH) fails with ERROR_WRITE_FAULT.
   std::atomic<bool> sync_fails{false};
@@ -37,6 +39,7 @@ struct FileFaults {
   // Switches everything off and zeroes the counters.
   void Reset() {
     write_fails = false;
+    read_fails = false;
     bytes_until_disk_full = -1;
     sync_fails = false;
     move_fails = false;
