@@ -20,7 +20,7 @@ inline constexpr char16_t kLogCategoryNone[] = u"";
 
 // Formats (Microsoft printf conventions on UTF-16: %s is a UTF-16 string, %S an 8-bit one)
 // into 2048 characters, longer text cut, and hands it to the logging controller when one is
-// installed and wants this level and category. Any thread.
+// installed and wants this level and category. Any thread; the thread's last error is kept.
 void Log(DWORD level, const char16_t* category, const char16_t* format, ...);
 
 }  // namespace base

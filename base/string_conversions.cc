@@ -106,6 +106,14 @@ std::u16string UTF8ToWide(std::string_view text) {
   return out;
 }
 
+bool UTF8ToWide(std::string_view text, std::u16string* out) {
+  *out = UTF8ToWide(text);
+  if (text.empty() || text.size() > INT_MAX) return text.empty();
+  // The strict pass only asks: it fails on the first ill-formed sequence.
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                             static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
 std::u16string BytesToHexW(const void* bytes, size_t length) {
   return BytesToHex<std::u16string>(bytes, length);
 }

@@ -19,6 +19,9 @@ std::unique_ptr<char[]> WideToMultiByte(const char16_t* text, UINT code_page);
 // UTF-16 <-> UTF-8 (code page 65001). Embedded NULs are kept.
 std::string WideToUTF8(std::u16string_view text);
 std::u16string UTF8ToWide(std::string_view text);
+// The same into *out; false when `text` is not well-formed UTF-8 (*out then holds the
+// conversion with U+FFFD in place of each ill-formed sequence).
+bool UTF8ToWide(std::string_view text, std::u16string* out);
 
 // Lower-case hexadecimal, high nibble first: {0x0A, 0xFF} -> "0aff".
 std::u16string BytesToHexW(const void* bytes, size_t length);

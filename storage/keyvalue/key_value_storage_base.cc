@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/logging.h"
 #include "browserplatform/atlbase.h"
 #include "browserstorage/result_codes.h"
 #include "storage/sync/string_copy.h"
@@ -44,7 +45,10 @@ HRESULT CKeyValueStorageBase::GetValue(BSTR key, IValueObject* value) {
   if (!cache) return E_FAIL;
   ATL::CComPtr<IValueObject> stored = cache->GetValue(cache_key);
   if (!stored) return E_FAIL;
-  value->CopyFrom(stored);
+  if (HRESULT copied = value->CopyFrom(stored); FAILED(copied)) {
+    base::Log(base::kLogLevelError, base::kLogCategoryNone, u"value of %s not copied (hr=0x%X)",
+              cache_key.c_str(), static_cast<unsigned>(copied));
+  }
   return S_OK;
 }
 
@@ -86,7 +90,10 @@ HRESULT CKeyValueStorageBase::GetAllKeys(IObjectList* keys) {
   cache->GetKeys(&names);
   for (const std::u16string& name : names) {
     // Keys never hold a NUL (they end at the first one), so the plain copy is whole.
-    keys->AppendString(CopyStringOrThrow(name.c_str()));
+    if (HRESULT appended = keys->AppendString(CopyStringOrThrow(name.c_str())); FAILED(appended)) {
+      base::Log(base::kLogLevelError, base::kLogCategoryNone, u"key %s not listed (hr=0x%X)",
+                name.c_str(), static_cast<unsigned>(appended));
+    }
   }
   return S_OK;
 }

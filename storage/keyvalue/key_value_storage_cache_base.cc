@@ -3,7 +3,6 @@
 #include "base/trace.h"
 #include "storage/keyvalue/key_value_storage_full_cache_base.h"
 #include "storage/sync/storage_config_base.h"
-#include "storage/sync/storage_config_base.h"
 
 namespace Storage {
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "base/logging.h"
 #include "browserstorage/object_factory.h"
 #include "storage/sync/storage_config_base.h"
 #include "storage/sync/storage_sync_base.h"
@@ -57,8 +58,13 @@ bool CKeyValueStorageFullCacheBase::SetValue(const std::u16string& key, IValueOb
   }
   // The cache keeps its own copy: the caller may change its object afterwards.
   ATL::CComPtr<IValueObject> copy;
-  if (FAILED(Util::Com::CreateObjectByIID(IID_IValueObject, copy.ReceiveVoid())) || !copy ||
-      FAILED(copy->CopyFrom(value))) {
+  HRESULT result = Util::Com::CreateObjectByIID(IID_IValueObject, copy.ReceiveVoid());
+  if (SUCCEEDED(result) && !copy) result = E_FAIL;
+  if (SUCCEEDED(result)) result = copy->CopyFrom(value);
+  if (FAILED(result)) {
+    // The old value stays and the call still succeeds; say what was lost.
+    base::Log(base::kLogLevelError, base::kLogCategoryNone, u"value of %s not stored (hr=0x%X)",
+              key.c_str(), static_cast<unsigned>(result));
     return true;
   }
   map_.insert_or_assign(key, copy);
@@ -76,10 +82,9 @@ bool CKeyValueStorageFullCacheBase::RemoveValue(const std::u16string& key) {
 
 void CKeyValueStorageFullCacheBase::Clear() {
   AwaitImport();
-  {
-    CExclusiveLockGuard guard(lock_);
-    map_.clear();
-  }
+  CExclusiveLockGuard guard(lock_);
+  map_.clear();
+  // Under the lock, as set and remove record theirs: records keep the order of the changes.
   if (CStorageSyncBase* sync = synchroniser()) sync->RecordClear(0);
 }
 

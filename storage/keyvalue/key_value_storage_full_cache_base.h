@@ -2,10 +2,10 @@
 // map guarded by a reader/writer lock.
 //
 // Thread safety: readers (GetCount, GetValue, HasKey, CopyAll, GetKeys) share the lock, writers
-// (SetValue, RemoveValue, Clear, PutImportedValue) hold it alone. Set and remove report their
-// change to the synchroniser while they hold the lock, so the lock order is: import gate (no
-// lock held), the cache's lock, then the synchroniser's change-list lock. Clear reports after
-// it has released the lock.
+// (SetValue, RemoveValue, Clear, PutImportedValue) hold it alone. Set, remove and clear report
+// their change to the synchroniser while they hold the lock, so records keep the order of the
+// changes and the lock order is: import gate (no lock held), the cache's lock, then the
+// synchroniser's change-list lock.
 #pragma once
 
 #include <atomic>

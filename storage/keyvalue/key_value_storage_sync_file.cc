@@ -5,7 +5,6 @@
 
 #include "base/logging.h"
 #include "base/trace.h"
-#include "browserstorage/object_factory.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
 #include "storage/keyvalue/key_value_xml.h"
 
@@ -31,33 +30,45 @@ void CKeyValueStorageSyncFile::performImport() {
   base::CPerformanceTrace trace(u"Storage::CKeyValueStorageSyncFile::performImport");
   {
     base::CAutoLock guard(lock_);
-    if (cache_ != nullptr) {
-      std::string document;
-      std::vector<KeyValueXmlItem> items;
-      bool imported = false;
-      if (writer_.ReadFromDiskA(file_path_, &document)) {
-        base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"加载XML");
-        // The read string is NUL-terminated and ours to change: rapidxml parses it in place.
-        imported = ParseKeyValueXml(document.data(), &items);
-        if (imported) base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"处理XML");
-      }
-      if (!imported) {
-        SetImportFailed();
-        // The final sync rewrites the file from the empty cache: keep what was there.
-        writer_.KeepDamagedCopy(file_path_);
-      }
-      for (const KeyValueXmlItem& item : items) {
-        ATL::CComPtr<IValueObject> value;
-        if (SUCCEEDED(Util::Com::CreateObjectByIID(IID_IValueObject, value.ReceiveVoid())) &&
-            value) {
-          value->SetBuffer(item.bytes.data(), static_cast<ULONG>(item.bytes.size()));
-        }
-        cache_->PutImportedValue(item.key, value);
-      }
-    }
+    if (cache_ != nullptr) ImportFile();
   }
   // On every path: the cache's callers wait for it.
   SetImported();
+}
+
+void CKeyValueStorageSyncFile::ImportFile() {
+  std::string document;
+  if (!writer_.ReadFromDiskA(file_path_, &document)) {
+    const DWORD error = GetLastError();
+    SetImportFailed();
+    // A first start has no file yet. One that exists and cannot be read (no permission, no
+    // descriptors left, an I/O error) must not be replaced by the empty store.
+    if (!CStorageFileWriter::IsMissing(file_path_)) {
+      base::Log(base::kLogLevelError, base::kLogCategoryNone, u"storage file not readable: %s (%u)",
+                file_path_.c_str(), error);
+      writer_.KeepDamagedCopy(file_path_);
+    }
+    return;
+  }
+  base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"加载XML");
+  KeyValueXmlContent content;
+  // The read string is NUL-terminated and ours to change: the parser works in place.
+  const bool parsed = ParseKeyValueXml(document.data(), document.size(), &content);
+  if (parsed) base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"处理XML");
+  if (!parsed || !content.has_root) {
+    // Malformed, cut short, empty, or another program's file: nothing of it is used.
+    SetImportFailed();
+    writer_.KeepDamagedCopy(file_path_);
+    return;
+  }
+  if (content.invalid_keys != 0) {
+    // The valid items are imported; the next write would drop the others for good.
+    base::Log(base::kLogLevelError, base::kLogCategoryNone,
+              u"storage file holds %u keys that are not UTF-8: %s",
+              static_cast<unsigned>(content.invalid_keys), file_path_.c_str());
+    writer_.KeepDamagedCopy(file_path_);
+  }
+  for (auto& [key, value] : content.items) cache_->PutImportedValue(key, value);
 }
 
 void CKeyValueStorageSyncFile::performSync() {
@@ -71,7 +82,8 @@ void CKeyValueStorageSyncFile::performSync() {
     StopTimer();
     return;
   }
-  WriteFile();
+  // Still dirty after a failed write: the timer's next tick tries again.
+  if (!WriteFile()) RestorePendingChanges(std::move(changes));
 }
 
 int CKeyValueStorageSyncFile::SyncNow() {
@@ -87,10 +99,10 @@ void CKeyValueStorageSyncFile::DetachOwner() {
   CStorageSyncBase::DetachOwner();
 }
 
-void CKeyValueStorageSyncFile::WriteFile() {
+bool CKeyValueStorageSyncFile::WriteFile() {
   KeyValueMap snapshot;
   cache_->CopyAll(&snapshot);
-  writer_.WriteToDiskA(file_path_, ProduceKeyValueXml(snapshot));
+  return writer_.WriteToDiskA(file_path_, ProduceKeyValueXml(snapshot));
 }
 
 }  // namespace Storage

@@ -31,10 +31,14 @@ class CKeyValueStorageSyncFile final : public CStorageSyncBase {
 
   // Writes the file whether or not changes are pending.
   void scheduleFinalSync() override;
-  // Loads the file into the cache. A missing, unreadable or malformed file sets the
-  // import-failed flag and leaves the cache empty. Always ends with SetImported.
+  // Loads the file into the cache. A missing, unreadable or malformed file, or one without
+  // an ItemTable root, sets the import-failed flag and leaves the cache empty. A file that
+  // exists but is unreadable, malformed, rootless or holds keys that are not UTF-8 is kept as
+  // "<file>.bad" first (the valid items of the last kind are imported); when that copy cannot
+  // be made, the file is not replaced in this run. Always ends with SetImported.
   void performImport() override;
-  // Writes the file when changes are pending; otherwise stops the timer.
+  // Writes the file when changes are pending; otherwise stops the timer. A failed write keeps
+  // the changes pending, so the next tick tries again.
   void performSync() override;
   // Posts performSync to the sync thread when there is a sync manager. Returns 0.
   int SyncNow() override;
@@ -45,13 +49,15 @@ class CKeyValueStorageSyncFile final : public CStorageSyncBase {
  private:
   ~CKeyValueStorageSyncFile() override = default;
 
-  // Writes the whole file from a snapshot of the cache; a failed write leaves the old file.
-  void WriteFile() EXCLUSIVE_LOCKS_REQUIRED(lock_);
+  void ImportFile() EXCLUSIVE_LOCKS_REQUIRED(lock_);
+  // Writes the whole file from a snapshot of the cache; a failed write leaves the old file and
+  // returns false.
+  bool WriteFile() EXCLUSIVE_LOCKS_REQUIRED(lock_);
 
   const std::u16string file_path_;
   base::CLock lock_;
   CKeyValueStorageCacheBase* cache_ GUARDED_BY(lock_);
-  CStorageFileWriter writer_;
+  CStorageFileWriter writer_ GUARDED_BY(lock_);
 };
 
 }  // namespace Storage

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/string_conversions.h"
+#include "browserstorage/object_factory.h"
 
 namespace Storage {
 namespace {
@@ -49,6 +50,46 @@ void AppendEscapedKey(std::u16string* document, const std::u16string& key) {
 }
 
 }  // namespace
+
+bool ParseKeyValueXml(char* text, size_t length, KeyValueXmlContent* content) {
+  if (text == nullptr || content == nullptr) return false;
+  // The document keeps a large node pool inline: on the heap, not the stack.
+  auto document = std::make_unique<rapidxml::xml_document<char>>();
+  try {
+    document->parse<rapidxml::parse_default>(text);
+  } catch (const rapidxml::parse_error&) {
+    return false;
+  }
+
+  KeyValueXmlContent parsed;
+  XmlNode* root = NextElement(document->first_node("ItemTable"), "ItemTable");
+  parsed.has_root = root != nullptr;
+  if (root != nullptr) {
+    for (XmlNode* item = NextElement(root->first_node("Item"), "Item"); item != nullptr;
+         item = NextElement(item->next_sibling("Item"), "Item")) {
+      const rapidxml::xml_attribute<char>* key = item->first_attribute("key");
+      const rapidxml::xml_attribute<char>* value = item->first_attribute("value");
+      if (key == nullptr || value == nullptr) continue;
+      std::u16string name;
+      if (!base::UTF8ToWide(ValueOf(key), &name)) {
+        ++parsed.invalid_keys;
+        continue;
+      }
+      if (size_t nul = name.find(u'\0'); nul != std::u16string::npos) name.resize(nul);
+      if (name.empty()) continue;
+      std::vector<uint8_t> bytes;
+      if (!base::HexToBytes(ValueOf(value), &bytes)) bytes.clear();
+      ATL::CComPtr<IValueObject> object;
+      if (SUCCEEDED(Util::Com::CreateObjectByIID(IID_IValueObject, object.ReceiveVoid())) &&
+          object) {
+        object->SetBuffer(bytes.data(), static_cast<ULONG>(bytes.size()));
+      }
+      parsed.items.insert_or_assign(std::move(name), std::move(object));
+    }
+  }
+  *content = std::move(parsed);
+  return true;
+}
 
 bool ParseKeyValueXml(char* text, std::vector<KeyValueXmlItem>* items) {
   if (text == nullptr || items == nullptr) return false;

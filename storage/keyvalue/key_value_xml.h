@@ -26,16 +26,25 @@ struct KeyValueXmlItem {
   std::u16string key;
   std::vector<uint8_t> bytes;
 };
-
-// Parses the NUL-terminated document at `text` in place (the parser changes the buffer) and
-// appends its items to *items in document order; duplicates are kept, the later one wins when
-// they are stored. A leading UTF-8 byte-order mark is skipped and entities in attribute values
-// are translated. The root is the first element named "ItemTable" (case-sensitive); without it
-// there are no items. Item elements without both a "key" and a "value" attribute are skipped;
-// a key is cut at its first NUL character and skipped when that leaves it empty; a value that is
-// not an even number of hexadecimal digits gives no bytes.
-// Returns false, with *items unchanged, when the document is not well-formed XML.
 bool ParseKeyValueXml(char* text, std::vector<KeyValueXmlItem>* items);
+
+// What a key-value document holds.
+struct KeyValueXmlContent {
+  // Later duplicates replace earlier ones; a value whose object could not be created is null.
+  KeyValueMap items;
+  // An element named "ItemTable" (exact case) was found.
+  bool has_root = false;
+  // Item keys that were not well-formed UTF-8: left out, never merged into U+FFFD.
+  size_t invalid_keys = 0;
+};
+
+// Parses the NUL-terminated document of `length` bytes at `text` in place (the parser changes
+// the buffer). A leading UTF-8 byte-order mark is skipped and entities in attribute values are
+// translated. The root is the first element named "ItemTable"; Item elements without both a
+// "key" and a "value" attribute are skipped; a key is cut at its first NUL character and
+// skipped when that leaves it empty; a value that is not an even number of hexadecimal digits
+// gives no bytes. False, with *content unchanged, when the document is not well-formed XML.
+bool ParseKeyValueXml(char* text, size_t length, KeyValueXmlContent* content);
 
 // The document for `snapshot`, in its key order. Pairs with an empty key or a null value are
 // left out; a value whose bytes cannot be read is written as value="".

@@ -12,9 +12,9 @@
 #include "base/ref_counted.h"
 #include "browserplatform/atlbase.h"
 #include "browserstorage/storage_service.h"
+#include "storage/service/storage_registry_entry.h"
 #include "storage/sync/storage_base.h"
 #include "storage/sync/storage_config_base.h"
-#include "storage/service/storage_registry_entry.h"
 #include "storage/sync/storage_sync_manager.h"
 #include "storage/sync/storage_sync_timer.h"
 

@@ -43,6 +43,27 @@ BOOL DiscardTemporary(ScopedFile& file, const std::u16string& temporary) {
 }  // namespace
 
 BOOL CStorageFileWriter::WriteToDiskA(const std::u16string& path, const std::string& data) {
+  BOOL written = FALSE;
+  if (!owed_copy_.empty() && owed_copy_ == path && !IsMissing(path) && !CopyToBad(path)) {
+    // Still no copy of the damaged file: it stays as it is.
+  } else {
+    if (owed_copy_ == path) owed_copy_.clear();
+    written = Replace(path, data);
+  }
+  const DWORD error = GetLastError();
+  if (!written && !failing_) {
+    base::Log(base::kLogLevelError, base::kLogCategoryNone, u"storage file not written: %s (%u)",
+              path.c_str(), error);
+  } else if (written && failing_) {
+    base::Log(base::kLogLevelError, base::kLogCategoryNone, u"storage file written again: %s",
+              path.c_str());
+  }
+  failing_ = !written;
+  SetLastError(error);
+  return written;
+}
+
+BOOL CStorageFileWriter::Replace(const std::u16string& path, const std::string& data) {
   if (write_mode_ == kWriteModeEncrypted) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
@@ -61,10 +82,9 @@ BOOL CStorageFileWriter::WriteToDiskA(const std::u16string& path, const std::str
   if (!WriteFile(file.get(), data.data(), length, &written, nullptr) || written != length) {
     return DiscardTemporary(file, temporary);
   }
-  // A flush that fails means the bytes may not survive a power cut: keep the old file.
-  if (write_mode_ == kWriteModeFlushed && !FlushFileBuffers(file.get())) {
-    return DiscardTemporary(file, temporary);
-  }
+  // In every mode: renaming a file whose data may still be in the cache could leave the name
+  // on an empty file after a power cut. A flush that fails keeps the old file.
+  if (!FlushFileBuffers(file.get())) return DiscardTemporary(file, temporary);
   file.Close();
   if (!MoveFileExW(temporary.c_str(), path.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) {
@@ -120,15 +140,32 @@ BOOL CStorageFileWriter::ReadFromDisk(const std::u16string& path, std::u16string
 }
 
 BOOL CStorageFileWriter::KeepDamagedCopy(const std::u16string& path) {
-  if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return FALSE;
+  if (IsMissing(path)) return FALSE;
+  if (CopyToBad(path)) {
+    if (owed_copy_ == path) owed_copy_.clear();
+    return TRUE;
+  }
+  owed_copy_ = path;
+  return FALSE;
+}
+
+bool CStorageFileWriter::IsMissing(const std::u16string& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+BOOL CStorageFileWriter::CopyToBad(const std::u16string& path) {
   const std::u16string copy = path + u".bad";
   if (!CopyFileW(path.c_str(), copy.c_str(), FALSE)) {
-    base::Log(base::kLogLevelError, base::kLogCategoryNone, u"unreadable file not kept: %s (%u)",
-              path.c_str(), GetLastError());
+    const DWORD error = GetLastError();
+    base::Log(base::kLogLevelError, base::kLogCategoryNone,
+              u"damaged file not kept, and not replaced until it can be: %s (%u)", path.c_str(),
+              error);
+    SetLastError(error);
     return FALSE;
   }
-  base::Log(base::kLogLevelError, base::kLogCategoryNone, u"unreadable file kept as %s",
-            copy.c_str());
+  base::Log(base::kLogLevelError, base::kLogCategoryNone, u"damaged file kept as %s", copy.c_str());
   return TRUE;
 }
 

@@ -1,11 +1,12 @@
 #include "storage/sync/storage_sync_base.h"
 
+#include <iterator>
 #include <utility>
 
 #include "base/trace.h"
-#include "storage/sync/string_copy.h"
 #include "storage/sync/storage_sync_manager.h"
 #include "storage/sync/storage_sync_timer.h"
+#include "storage/sync/string_copy.h"
 
 namespace Storage {
 namespace {
@@ -74,7 +75,7 @@ void CStorageSyncBase::Append(PendingChange change, int sync_now) {
   base::CAutoLock guard(lock_);
   pending_.push_back(std::move(change));
   StartTimer();
-  if (sync_now && sync_manager_ != nullptr) sync_manager_->PostSync(this);
+  if (sync_now && sync_manager_) sync_manager_->PostSync(this);
 }
 
 void CStorageSyncBase::scheduleFinalSync() {
@@ -125,8 +126,20 @@ std::vector<PendingChange> CStorageSyncBase::TakePendingChanges() {
   return taken;
 }
 
+void CStorageSyncBase::RestorePendingChanges(std::vector<PendingChange> taken) {
+  if (taken.empty()) return;
+  {
+    base::CAutoLock guard(lock_);
+    // Older changes first: a synchroniser that replays records needs them in the order made.
+    taken.insert(taken.end(), std::make_move_iterator(pending_.begin()),
+                 std::make_move_iterator(pending_.end()));
+    pending_.swap(taken);
+  }
+  StartTimer();
+}
+
 void CStorageSyncBase::PostSyncToManager() {
-  if (sync_manager_ != nullptr) sync_manager_->PostSync(this);
+  if (sync_manager_) sync_manager_->PostSync(this);
 }
 
 std::vector<PendingChange> CStorageSyncBase::pending_changes_for_testing() {

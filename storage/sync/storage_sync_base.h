@@ -6,7 +6,9 @@
 // Lifetime: the in-memory structure owns the synchroniser (one counted reference); the
 // synchroniser keeps only a plain pointer back, which its owner withdraws with DetachOwner()
 // before it releases it. A task queued on the sync thread holds a reference of its own, so a
-// synchroniser may outlive its owner; imports and syncs run after DetachOwner do nothing.
+// synchroniser may outlive its owner; imports and syncs run after DetachOwner do nothing. The
+// synchroniser holds the service's sync manager and sync timer with counted references: a host
+// may release the service, without UnInitialize, while it still uses a storage.
 //
 // Thread safety: record calls come from callers' threads (with the owner's lock held), imports
 // and syncs from the sync thread or the thread that creates or closes the storage, SyncNow from
@@ -53,9 +55,9 @@ class CStorageSyncBase : public base::CRefCountedThreadSafe<CStorageSyncBase> {
   // as a plain pointer. With `import_on_create` non-zero the import runs here, in the calling
   // thread, before create returns; otherwise it is posted to `sync_manager`'s thread, or run
   // here when there is no manager or the post fails, so that the owner's import gate always
-  // opens. `sync_manager` is borrowed and must outlive every import and sync posted through
-  // it; `sync_timer` is kept with a reference. `name` (may be null) is copied. Stores the
-  // result in `out` and returns it.
+  // opens. The synchroniser keeps `sync_manager` and `sync_timer` with references; `name` (may
+  // be null) is copied. Stores the result in `out` and returns it. Defined beside the storage
+  // registry (storage/service/), above every folder that has a synchroniser.
   static base::scoped_refptr<CStorageSyncBase>& create(
       base::scoped_refptr<CStorageSyncBase>& out, const char16_t* file_path, int storage_type,
       int sync_kind, int cache_kind, CStorageInMemStructure* owner,
@@ -85,8 +87,8 @@ class CStorageSyncBase : public base::CRefCountedThreadSafe<CStorageSyncBase> {
   // Slot 9. Reads the persistent data into the owner without recording changes; ends with
   // SetImported on every path. The base does nothing.
   virtual void performImport();
-  // Slot 10. Takes the pending list; writes when it held anything, else stops the timer. The
-  // base does nothing.
+  // Slot 10. Takes the pending list; writes when it held anything, else stops the timer. A
+  // write that fails puts the changes back, so the timer retries. The base does nothing.
   virtual void performSync();
   // Slot 11. Non-zero when the import found nothing usable and started from empty data.
   virtual int IsImportFailed();
@@ -113,7 +115,7 @@ class CStorageSyncBase : public base::CRefCountedThreadSafe<CStorageSyncBase> {
   HANDLE timer_for_testing();
 
  protected:
-  // `sync_manager` is borrowed; `sync_timer` is kept with a reference. Both may be null.
+  // `sync_manager` and `sync_timer` are kept with a reference. Both may be null.
   // Throws CHResultException(E_OUTOFMEMORY) when `name` cannot be copied.
   CStorageSyncBase(CStorageSyncManager* sync_manager, CStorageSyncTimer* sync_timer,
                    int timer_enabled, BSTR name);
@@ -121,11 +123,14 @@ class CStorageSyncBase : public base::CRefCountedThreadSafe<CStorageSyncBase> {
 
   // The whole pending list, leaving it empty.
   std::vector<PendingChange> TakePendingChanges();
+  // Puts changes taken by a sync that could not write back in front of those recorded since,
+  // and keeps the timer running, so that a later sync (or the final one) writes them.
+  void RestorePendingChanges(std::vector<PendingChange> taken);
   void SetImportFailed() { import_failed_.store(1, std::memory_order_release); }
   // The shared SyncNow of the concrete synchronisers: post performSync when there is a manager.
   void PostSyncToManager();
 
-  CStorageSyncManager* sync_manager() const { return sync_manager_; }
+  CStorageSyncManager* sync_manager() const { return sync_manager_.get(); }
   BSTR name() const { return name_.get(); }
 
  private:
@@ -134,7 +139,7 @@ class CStorageSyncBase : public base::CRefCountedThreadSafe<CStorageSyncBase> {
   base::CKernelEvent imported_event_;  // manual reset, signalled by SetImported
   base::CLock lock_;
   std::vector<PendingChange> pending_ GUARDED_BY(lock_);
-  CStorageSyncManager* const sync_manager_;
+  const base::scoped_refptr<CStorageSyncManager> sync_manager_;
   const base::scoped_refptr<CStorageSyncTimer> sync_timer_;
   std::atomic<int> import_failed_{0};
   std::atomic<int> imported_{0};

@@ -13,16 +13,24 @@ namespace Storage {
 class CStorageSyncThread : public base::CRefCountedThreadSafe<CStorageSyncThread> {
  public:
   CStorageSyncThread();
-  ~CStorageSyncThread() override;
 
   BOOL Start();
   // Hands `task` to the thread's loop; FALSE (the task destroyed unrun) without a loop. A
   // task posted after the thread stopped is destroyed unrun as well.
   BOOL PostTask(std::unique_ptr<Thread::CTask> task);
-  // Runs every task posted before, then ends the thread and waits for it.
+  // Runs every task posted before, then ends the thread and waits for it. 0 when the thread
+  // is not running, or when called on the thread itself.
   BOOL Stop();
+  // True on the thread itself.
+  bool IsCurrentThread() const;
+
+  // Stops `thread` and drops the reference. On the thread itself, which cannot wait for its
+  // own end, a helper thread does both once the task in progress has returned.
+  static void StopAndRelease(base::scoped_refptr<CStorageSyncThread> thread);
 
  private:
+  ~CStorageSyncThread() override;
+
   std::unique_ptr<Thread::CThread> thread_;
 };
 

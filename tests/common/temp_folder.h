@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -68,6 +69,13 @@ inline std::string ReadNative(const std::string& path) {
 inline void WriteNative(const std::string& path, std::string_view content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+// The descriptor the next open would get: a limit of this many descriptors makes it fail.
+inline int LowestFreeDescriptor() {
+  int fd = ::dup(0);
+  if (fd >= 0) ::close(fd);
+  return fd;
 }
 
 inline bool Exists(const std::string& path) {

@@ -3,13 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "base/string_conversions.h"
+#include "platform/file_faults.h"
 #include "storage/sync/storage_sync_timer.h"
 #include "tests/common/capturing_log_controller.h"
 #include "tests/common/temp_folder.h"
@@ -98,8 +104,9 @@ TEST_F(KeyValueSyncFileTest, ImportsThatFindNothingUsable) {
       {"no file", std::nullopt, 1, {}, false},
       {"truncated", truncated, 1, {"加载XML"}, true},
       {"zero byte inside", zero_inside, 1, {"加载XML"}, true},
-      {"other root", other_root, 0, {"加载XML", "处理XML"}, false},
-      {"empty file", "", 0, {"加载XML", "处理XML"}, false},
+      // Another program's file, or one a power cut left empty: kept, not imported.
+      {"other root", other_root, 1, {"加载XML", "处理XML"}, true},
+      {"empty file", "", 1, {"加载XML", "处理XML"}, true},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
@@ -200,6 +207,136 @@ TEST_F(KeyValueSyncFileTest, KeysAndValuesRoundTripThroughTheFile) {
     ASSERT_TRUE(value) << base::WideToUTF8(key);
     EXPECT_EQ(BytesOf(value), bytes) << base::WideToUTF8(key);
   }
+}
+
+// A file that exists but cannot be read is not a first start: the storage starts empty, says
+// so, and never replaces the file before a copy of it exists.
+class UnreadableFileTest : public KeyValueSyncFileTest {
+ protected:
+  const std::string original_ =
+      kHeader + std::string("<Item key=\"kept\" value=\"01\">\r\n</Item>\r\n</ItemTable>\r\n");
+
+  // Opens the storage while `make_unreadable` holds, sets a value and syncs (which must not
+  // replace the file), then drops the storage after `restore` (may do nothing).
+  void OpenWhile(const std::function<void()>& make_unreadable,
+                 const std::function<void()>& restore) {
+    WriteFile(original_);
+    base::scoped_refptr<Storage::CStorageSyncTimer> timer(new Storage::CStorageSyncTimer());
+    testing_support::CapturingLogController log;
+    {
+      make_unreadable();
+      base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open(timer.get());
+      EXPECT_EQ(cache->IsImportFailed(), 1);
+      EXPECT_EQ(cache->GetCount(), 0u);
+      ASSERT_TRUE(cache->SetValue(u"new", NewValue({0x02})));
+      cache->synchroniser()->performSync();
+      restore();
+      EXPECT_EQ(File(), original_) << "replaced without a copy";
+      EXPECT_FALSE(cache->synchroniser()->pending_changes_for_testing().empty());
+    }  // final sync
+    timer->Uninit();
+    int errors = 0;
+    for (const testing_support::LogLine& line : log.lines()) {
+      if (line.text.find(u"storage file not readable") != std::u16string::npos) ++errors;
+    }
+    EXPECT_EQ(errors, 1);
+  }
+};
+
+TEST_F(UnreadableFileTest, AnIoErrorKeepsTheFile) {
+  OpenWhile([] { platform::GetFileFaults().read_fails = true; }, [] {});
+  platform::GetFileFaults().Reset();
+  EXPECT_EQ(File(), original_);  // not even the final sync replaced it
+  EXPECT_FALSE(platform_test::Exists(folder_.Native("kv.bad")));
+}
+
+TEST_F(UnreadableFileTest, ExhaustedDescriptorsKeepTheFileUntilACopyIsMade) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  OpenWhile(
+      [&] {
+        // No descriptor left beyond those open now.
+        rlimit tight = saved;
+        tight.rlim_cur = platform_test::LowestFreeDescriptor();
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+      },
+      [&] { ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0); });
+  setrlimit(RLIMIT_NOFILE, &saved);
+  // Descriptors came back before the final sync: the copy was made, then the file written.
+  EXPECT_EQ(platform_test::ReadNative(folder_.Native("kv.bad")), original_);
+  EXPECT_EQ(File(), kHeader + std::string("<Item key=\"new\" value=\"02\">\r\n</Item>\r\n") +
+                        "</ItemTable>\r\n");
+}
+
+TEST_F(UnreadableFileTest, AFileWithoutReadPermissionKeepsItsContent) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  const std::string path = folder_.Native("kv");
+  OpenWhile([&] { WriteFile(original_), chmod(path.c_str(), 0200); },
+            [&] { chmod(path.c_str(), 0600); });
+  EXPECT_EQ(platform_test::ReadNative(folder_.Native("kv.bad")), original_);
+}
+
+// Damaged content whose copy cannot be made (here ".bad" is a folder) is not rewritten.
+TEST_F(KeyValueSyncFileTest, DamagedFileWithoutACopyIsNotRewritten) {
+  const std::string damaged = kHeader + std::string("<Item key=\"a\" value=\"01\">\r\n");
+  WriteFile(damaged);
+  ASSERT_EQ(mkdir(folder_.Native("kv.bad").c_str(), 0700), 0);
+  {
+    base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+    EXPECT_EQ(cache->IsImportFailed(), 1);
+    ASSERT_TRUE(cache->SetValue(u"b", NewValue({0x02})));
+  }
+  EXPECT_EQ(File(), damaged);
+}
+
+// Keys that are not UTF-8 would all become U+FFFD and overwrite one another. The file is kept
+// as ".bad" and the valid items are imported.
+TEST_F(KeyValueSyncFileTest, KeysThatAreNotUtf8AreLeftOutAndTheFileKept) {
+  const std::string content = kHeader +
+                              std::string(
+                                  "<Item key=\"bad\xFF\" value=\"01\">\r\n</Item>\r\n"
+                                  "<Item key=\"bad\xFE\" value=\"02\">\r\n</Item>\r\n"
+                                  "<Item key=\"good\" value=\"03\">\r\n</Item>\r\n") +
+                              "</ItemTable>\r\n";
+  WriteFile(content);
+  {
+    base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+    EXPECT_EQ(cache->IsImportFailed(), 0);
+    EXPECT_EQ(cache->GetCount(), 1u);
+    EXPECT_EQ(BytesOf(cache->GetValue(u"good")), Bytes{0x03});
+  }
+  EXPECT_EQ(platform_test::ReadNative(folder_.Native("kv.bad")), content);
+  EXPECT_EQ(File(), kHeader + std::string("<Item key=\"good\" value=\"03\">\r\n</Item>\r\n") +
+                        "</ItemTable>\r\n");
+}
+
+// A periodic write that fails leaves the storage dirty; the next tick writes the change.
+TEST_F(KeyValueSyncFileTest, AFailedWriteKeepsTheChangesForTheNextTick) {
+  base::scoped_refptr<Storage::CStorageSyncTimer> timer(new Storage::CStorageSyncTimer());
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open(timer.get());
+  Storage::CStorageSyncBase* sync = cache->synchroniser();
+  ASSERT_TRUE(cache->SetValue(u"k", NewValue({0x0F})));
+  ASSERT_TRUE(cache->RemoveValue(u"k"));
+  ASSERT_TRUE(cache->SetValue(u"k", NewValue({0x0E})));
+  platform::GetFileFaults().write_fails = true;
+  sync->performSync();
+  ASSERT_TRUE(cache->SetValue(u"later", NewValue()));
+  platform::GetFileFaults().Reset();
+  EXPECT_FALSE(platform_test::Exists(folder_.Native("kv")));
+  // Still pending, in the order made, and the timer still runs to retry.
+  std::vector<int> ops;
+  for (const Storage::PendingChange& change : sync->pending_changes_for_testing()) {
+    ops.push_back(change.op);
+  }
+  EXPECT_EQ(ops, (std::vector<int>{1, 2, 1, 1}));
+  EXPECT_NE(sync->timer_for_testing(), nullptr);
+
+  sync->performSync();
+  EXPECT_EQ(File(), kHeader + std::string("<Item key=\"k\" value=\"0e\">\r\n</Item>\r\n") +
+                        "<Item key=\"later\" value=\"\">\r\n</Item>\r\n</ItemTable>\r\n");
+  EXPECT_TRUE(sync->pending_changes_for_testing().empty());
+  cache = nullptr;
+  timer->Uninit();
 }
 
 }  // namespace

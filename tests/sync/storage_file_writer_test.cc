@@ -33,14 +33,25 @@ TEST_F(FileWriterTest, WritesExactBytesAndLeavesNoTemporary) {
   }
 }
 
-TEST_F(FileWriterTest, OnlyTheFlushedModeSyncsTheFile) {
+// A rename of data still in the cache could leave the name on an empty file after a power
+// cut, so every mode flushes the data before the rename and the folder after it.
+TEST_F(FileWriterTest, EveryModeFlushesTheDataBeforeTheRenameAndTheFolderAfter) {
   platform::FileFaults& faults = platform::GetFileFaults();
-  uint64_t before = faults.file_syncs.load();
-  ASSERT_TRUE(CStorageFileWriter(1).WriteToDiskA(Target(), "plain"));
-  EXPECT_EQ(faults.file_syncs.load(), before);
-  ASSERT_TRUE(CStorageFileWriter(2).WriteToDiskA(Target(), "flushed"));
-  EXPECT_EQ(faults.file_syncs.load(), before + 1);
-  EXPECT_GT(faults.folder_syncs.load(), 0u) << "the replace must sync the folder";
+  for (int mode : {1, 2}) {
+    SCOPED_TRACE(mode);
+    const uint64_t files = faults.file_syncs.load();
+    const uint64_t folders = faults.folder_syncs.load();
+    ASSERT_TRUE(CStorageFileWriter(mode).WriteToDiskA(Target(), "data"));
+    EXPECT_EQ(faults.file_syncs.load(), files + 1);
+    EXPECT_GT(faults.folder_syncs.load(), folders);
+    EXPECT_EQ(ReadNative(TargetNative()), "data");
+  }
+  // A flush that fails keeps the old file in every mode.
+  faults.sync_fails = true;
+  EXPECT_FALSE(CStorageFileWriter(1).WriteToDiskA(Target(), "new"));
+  faults.sync_fails = false;
+  EXPECT_EQ(ReadNative(TargetNative()), "data");
+  EXPECT_EQ(folder_.Names(), (std::set<std::string>{"userpref_v2"}));
 }
 
 TEST_F(FileWriterTest, EncryptedModeIsRefusedWithoutWritingPlainText) {
@@ -117,6 +128,38 @@ TEST_F(FileWriterTest, KeepsACopyOfADamagedFile) {
   ASSERT_EQ(log.lines().size(), 1u);
   EXPECT_EQ(log.lines()[0].level, 64u);
   EXPECT_EQ(ReadNative(TargetNative()), std::string("<ItemTa\0", 8));
+}
+
+// With no copy of a damaged file (the disk is full), nothing may replace it: it may be the only
+// place the user's data still exists. Once a copy can be made, writes go ahead.
+TEST_F(FileWriterTest, ADamagedFileWithoutACopyIsNotReplaced) {
+  testing_support::CapturingLogController log;
+  CStorageFileWriter writer(2);
+  WriteNative(TargetNative(), "damaged but precious");
+  platform::GetFileFaults().write_fails = true;
+  EXPECT_FALSE(writer.KeepDamagedCopy(Target()));
+  platform::GetFileFaults().Reset();
+
+  // The copy fails again: the write is refused and says why.
+  platform::GetFileFaults().write_fails = true;
+  EXPECT_FALSE(writer.WriteToDiskA(Target(), "new"));
+  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  EXPECT_FALSE(writer.WriteToDiskA(Target(), "newer"));
+  platform::GetFileFaults().Reset();
+  EXPECT_EQ(ReadNative(TargetNative()), "damaged but precious");
+
+  ASSERT_TRUE(writer.WriteToDiskA(Target(), "newest"));
+  EXPECT_EQ(ReadNative(TargetNative() + ".bad"), "damaged but precious");
+  EXPECT_EQ(ReadNative(TargetNative()), "newest");
+  // A failing streak is logged when it starts and when it ends, not at every attempt.
+  std::vector<std::u16string> errors;
+  for (const testing_support::LogLine& line : log.lines()) {
+    if (line.level == 64u && line.text.find(u"storage file") != std::u16string::npos) {
+      errors.push_back(line.text.substr(0, line.text.find(u':')));
+    }
+  }
+  EXPECT_EQ(errors, (std::vector<std::u16string>{u"storage file not written",
+                                                 u"storage file written again"}));
 }
 
 }  // namespace
