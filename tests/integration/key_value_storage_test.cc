@@ -175,4 +175,20 @@ TEST_F(KeyValueHostTest, UnInitializeWithPendingChangesWritesThemEveryTime) {
   }
 }
 
+// A host may drop the service without UnInitialize and go on with a storage it holds: the
+// storage keeps working and its last release writes the file.
+TEST_F(KeyValueHostTest, AStorageOutlivesItsServiceReleasedWithoutUnInitialize) {
+  constexpr char16_t kUser[] = u"kv service dropped";
+  ASSERT_EQ(service_->Initialize(2, 2, kUser), S_OK);
+  ATL::CComPtr<IKeyValueStorage> storage = Open<IKeyValueStorage>(Storage::kUserPrefStorageId);
+  ASSERT_TRUE(storage);
+  service_ = nullptr;
+  EXPECT_EQ(storage->SetValue(ATL::CComBSTR(u"after"), NewValue({0xAF})), S_OK);
+  EXPECT_EQ(Get(storage, u"after"), Bytes{0xAF});
+  storage = nullptr;  // the final sync
+  EXPECT_NE(platform_test::ReadNative(storage_test::StyleTwoUserFolder(kUser) + "userpref_v2")
+                .find("<Item key=\"after\" value=\"af\">"),
+            std::string::npos);
+}
+
 }  // namespace

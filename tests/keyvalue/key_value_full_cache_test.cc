@@ -6,10 +6,12 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/string_conversions.h"
 #include "storage/sync/storage_sync_base.h"
 #include "tests/common/capturing_log_controller.h"
 #include "tests/common/manual_synchroniser.h"
@@ -178,6 +180,49 @@ TEST(KeyValueFullCacheTest, ConcurrentCallersAndSnapshotsStayConsistent) {
   for (const std::u16string& key : keys) {
     EXPECT_EQ(key.size(), 4u);
     EXPECT_EQ(key[0], u'w');
+  }
+}
+
+// A synchroniser that replays records (the database) must end where the cache ends: records
+// land in the order the changes were made, clears included, whatever the threads do.
+TEST(KeyValueFullCacheTest, ReplayingTheRecordsGivesTheCachesContent) {
+  // Slow to take a clear record, so that a set racing a clear has room to come between.
+  class SlowClearSynchroniser : public ManualSynchroniser {
+   public:
+    void RecordClear(int sync_now) override {
+      for (int i = 0; i < 200; ++i) std::this_thread::yield();
+      ManualSynchroniser::RecordClear(sync_now);
+    }
+  };
+  base::scoped_refptr<ManualSynchroniser> sync(new SlowClearSynchroniser());
+  base::scoped_refptr<ManualCache> cache(new ManualCache(sync.get()));
+  sync->SetImported();
+  std::set<std::u16string> replayed;
+  auto replay = [&] {
+    for (const Storage::PendingChange& change : sync->pending_changes_for_testing()) {
+      if (change.op == Storage::kChangeOpSet) replayed.insert(change.key);
+      if (change.op == Storage::kChangeOpClear) replayed.clear();
+    }
+    sync->performSync();  // takes the records
+  };
+  for (int round = 0; round < 200; ++round) {
+    // A clear and a set start together; in whichever order they land, the records must say it.
+    std::atomic<int> ready{0};
+    std::thread clearer([&] {
+      ++ready;
+      while (ready.load() < 2) {
+      }
+      cache->Clear();
+    });
+    ++ready;
+    while (ready.load() < 2) {
+    }
+    cache->SetValue(u"k" + base::UTF8ToWide(std::to_string(round)), NewValue({1}));
+    clearer.join();
+    replay();
+    std::vector<std::u16string> keys;
+    cache->GetKeys(&keys);
+    ASSERT_EQ(std::vector<std::u16string>(replayed.begin(), replayed.end()), keys) << round;
   }
 }
 
