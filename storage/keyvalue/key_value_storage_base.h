@@ -57,7 +57,7 @@ class CKeyValueStorageBase : public ATL::CComObjectRootEx<ATL::CComMultiThreadMo
   base::scoped_refptr<CKeyValueStorageCacheBase> cache();
 
   CReadWriteLock lock_;
-  base::scoped_refptr<CKeyValueStorageCacheBase> cache_;  // guarded by lock_
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache_ GUARDED_BY(lock_);
 };
 
 }  // namespace Storage

@@ -49,8 +49,8 @@ class CKeyValueStorageFullCacheBase : public CKeyValueStorageCacheBase {
   // The import gate: returns once the synchroniser's import has finished.
   void AwaitImport();
 
-  KeyValueMap map_;  // guarded by lock_ (shared for reading, exclusive for writing)
   CReadWriteLock lock_;
+  KeyValueMap map_ GUARDED_BY(lock_);  // shared for reading, exclusive for writing
   // Set before the synchroniser is built: its file writer is made with this mode.
   const int write_mode_;
   std::atomic<int> import_awaited_{0};

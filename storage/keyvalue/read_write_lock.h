@@ -21,11 +21,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "base/thread_annotations.h"
 #include "browserplatform/types.h"
 
 namespace Storage {
 
-class CReadWriteLock {
+class LOCKABLE CReadWriteLock {
  public:
   CReadWriteLock();
   ~CReadWriteLock();
@@ -33,10 +34,10 @@ class CReadWriteLock {
   CReadWriteLock& operator=(const CReadWriteLock&) = delete;
 
   // True when the lock is held; false only after `timeout_ms` ran out (INFINITE: never).
-  bool AcquireShared(DWORD timeout_ms);
-  bool AcquireExclusive(DWORD timeout_ms);
-  void ReleaseShared();
-  void ReleaseExclusive();
+  bool AcquireShared(DWORD timeout_ms) SHARED_TRYLOCK_FUNCTION(true);
+  bool AcquireExclusive(DWORD timeout_ms) EXCLUSIVE_TRYLOCK_FUNCTION(true);
+  void ReleaseShared() SHARED_UNLOCK_FUNCTION();
+  void ReleaseExclusive() UNLOCK_FUNCTION();
 
   uint32_t state_for_testing() const { return state_.load(std::memory_order_acquire); }
 
@@ -48,10 +49,14 @@ class CReadWriteLock {
   HANDLE exclusive_gate_;
 };
 
-class CSharedLockGuard {
+// Without a time-out the acquire always succeeds, which the analysis cannot see.
+class SCOPED_LOCKABLE CSharedLockGuard {
  public:
-  explicit CSharedLockGuard(CReadWriteLock& lock) : lock_(lock) { lock_.AcquireShared(INFINITE); }
-  ~CSharedLockGuard() { lock_.ReleaseShared(); }
+  explicit CSharedLockGuard(CReadWriteLock& lock)
+      SHARED_LOCK_FUNCTION(lock) NO_THREAD_SAFETY_ANALYSIS : lock_(lock) {
+    lock_.AcquireShared(INFINITE);
+  }
+  ~CSharedLockGuard() UNLOCK_FUNCTION() NO_THREAD_SAFETY_ANALYSIS { lock_.ReleaseShared(); }
   CSharedLockGuard(const CSharedLockGuard&) = delete;
   CSharedLockGuard& operator=(const CSharedLockGuard&) = delete;
 
@@ -59,12 +64,13 @@ class CSharedLockGuard {
   CReadWriteLock& lock_;
 };
 
-class CExclusiveLockGuard {
+class SCOPED_LOCKABLE CExclusiveLockGuard {
  public:
-  explicit CExclusiveLockGuard(CReadWriteLock& lock) : lock_(lock) {
+  explicit CExclusiveLockGuard(CReadWriteLock& lock)
+      EXCLUSIVE_LOCK_FUNCTION(lock) NO_THREAD_SAFETY_ANALYSIS : lock_(lock) {
     lock_.AcquireExclusive(INFINITE);
   }
-  ~CExclusiveLockGuard() { lock_.ReleaseExclusive(); }
+  ~CExclusiveLockGuard() UNLOCK_FUNCTION() NO_THREAD_SAFETY_ANALYSIS { lock_.ReleaseExclusive(); }
   CExclusiveLockGuard(const CExclusiveLockGuard&) = delete;
   CExclusiveLockGuard& operator=(const CExclusiveLockGuard&) = delete;
 

@@ -48,8 +48,9 @@ class CStorageServiceFactory
   static std::u16string BuildServiceKey(int kind, int style, LPCWSTR user_name);
 
  protected:
-  // Slots 7 and 8, behind the destructor (entries 8 and 9 under the Itanium ABI, where a
-  // virtual destructor takes two).
+  // Slots 7 and 8, behind the destructor. Under the Itanium ABI these are entries 9 and 10: the
+  // destructor takes entries 6 and 7, and GetClassInfo, which overrides a secondary base, gets
+  // entry 8 of this vtable as well.
   // Nothing to set up: S_OK.
   virtual HRESULT DoInitService();
   // UnInitialize on every cached service, in key order, then forgets them all. S_OK.

@@ -64,7 +64,7 @@ class CStorageSyncBase : public base::CRefCountedThreadSafe<CStorageSyncBase> {
       CStorageSyncManager* sync_manager, CStorageSyncTimer* sync_timer, int import_on_create,
       BSTR name, int write_mode);
 
-  // True when the table above names a synchroniser for the combination that is not built yet.
+  // True when the table above names a synchroniser for the combination that this build lacks.
   // A storage must not open without it: it would live in memory only and ignore its file.
   static bool IsSynchroniserMissing(int storage_type, int sync_kind, int cache_kind);
 

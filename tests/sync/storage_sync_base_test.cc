@@ -133,7 +133,7 @@ TEST(StorageSyncBaseTest, CreatePicksTheSynchroniserByTypeAndKinds) {
     int sync_kind;
     int cache_kind;
     bool created;
-    bool missing;  // named by the table, not built yet
+    bool missing;  // named by the table, absent from this build
   };
   const Case kCases[] = {
       {1, 2, 1, true, false},   // key-value XML file
