@@ -18,6 +18,7 @@
 
 #include "browserplatform/collation.h"
 #include "browserplatform/oleauto.h"
+#include "platform/collation_for_testing.h"
 #include "platform/no_destructor.h"
 
 namespace platform {

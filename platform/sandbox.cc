@@ -1,6 +1,7 @@
 // This build has no sandbox: the queries answer what an installed test fake says (FALSE
 // without one) and the Internal_OV_* calls carry out the plain operation.
 #include "browserplatform/sandbox.h"
+#include "platform/sandbox_for_testing.h"
 
 #include <atomic>
 

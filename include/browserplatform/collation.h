@@ -20,11 +20,6 @@ namespace platform {
 // The ICU locale ID collation uses ("" is the root locale).
 BROWSER_PLATFORM_API std::string CollationLocale();
 
-// Makes every thread collate for `locale` (normalised like the environment's value) from the
-// next call on; null returns to the environment's locale. For tests, which must not depend on
-// the machine's locale.
-BROWSER_PLATFORM_API void SetCollationLocaleForTesting(const char* locale);
-
 // Compares at tertiary strength: case and accents matter ("a" < "A" < "b" in the root
 // order). Returns -1, 0 or 1. This is the order of VarBstrCmp without flags.
 BROWSER_PLATFORM_API int CollationCompare(std::u16string_view a, std::u16string_view b);

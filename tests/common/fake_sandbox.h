@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "browserplatform/sandbox.h"
+#include "platform/sandbox_for_testing.h"
 
 namespace testing_support {
 

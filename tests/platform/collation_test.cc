@@ -1,4 +1,5 @@
 #include "browserplatform/collation.h"
+#include "platform/collation_for_testing.h"
 
 #include <gtest/gtest.h>
 
