@@ -11,6 +11,7 @@
 
 #include "browserstorage/object_factory.h"
 #include "browserstorage/shared_objects.h"
+#include "storage/sync/storage_sync_manager.h"
 #include "storage/sync/storage_sync_timer.h"
 #include "tests/common/capturing_log_controller.h"
 #include "tests/common/eventually.h"
@@ -171,14 +172,25 @@ TEST(StorageSyncBaseTest, CreatePicksTheSynchroniserByTypeAndKinds) {
   EXPECT_FALSE(out);
 }
 
+// An import that is not run at creation is posted to the sync thread; when nothing can run it
+// there (no manager, or a manager whose thread has stopped) it runs in create, else every
+// caller of the cache would wait in the import gate for ever.
 TEST(StorageSyncBaseTest, ImportThatCannotBePostedRunsInCreate) {
-  base::scoped_refptr<ManualCache> owner(new ManualCache(nullptr));
-  base::scoped_refptr<CStorageSyncBase> out;
-  CStorageSyncBase::create(out, u"/nonexistent/kv", 1, 2, 1, owner.get(), nullptr, nullptr, 0,
-                           nullptr, 1);
-  ASSERT_TRUE(out);
-  EXPECT_EQ(out->IsImported(), 1);  // else every caller of the cache would wait for ever
-  out->DetachOwner();
+  base::scoped_refptr<Storage::CStorageSyncManager> stopped(new Storage::CStorageSyncManager());
+  ASSERT_TRUE(stopped->EnsureThread());
+  ASSERT_TRUE(stopped->StopThread());
+  for (Storage::CStorageSyncManager* manager :
+       {static_cast<Storage::CStorageSyncManager*>(nullptr), stopped.get()}) {
+    SCOPED_TRACE(manager ? "stopped thread" : "no manager");
+    base::scoped_refptr<ManualCache> owner(new ManualCache(nullptr));
+    base::scoped_refptr<CStorageSyncBase> out;
+    CStorageSyncBase::create(out, u"/nonexistent/kv", 1, 2, 1, owner.get(), manager, nullptr, 0,
+                             nullptr, 1);
+    ASSERT_TRUE(out);
+    ASSERT_EQ(out->IsImported(), 1);
+    EXPECT_NE(out->WaitForImport(), FALSE);
+    out->DetachOwner();
+  }
 }
 
 TEST(StorageSyncBaseTest, CreateTracesItsArguments) {

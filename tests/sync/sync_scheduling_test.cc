@@ -115,11 +115,13 @@ TEST_F(SyncSchedulingTest, PostedWorkRunsOnOneThreadInPostingOrder) {
   ASSERT_EQ(threads.size(), 1u);
   EXPECT_NE(*threads.begin(), GetCurrentThreadId());
 
-  // After the thread stopped, posts are discarded and the synchroniser is released.
+  // After the thread stopped, a post fails: its task is destroyed at once, unrun, and gives
+  // the synchroniser back.
   EXPECT_TRUE(manager_->StopThread());
-  manager_->PostSync(sync.get());
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(manager_->PostSync(sync.get()));
+  EXPECT_FALSE(manager_->PostImport(sync.get()));
   EXPECT_EQ(sync->syncs.load(), 1);
+  EXPECT_EQ(sync->imports.load(), 1);
   EXPECT_EQ(sync->ref_count_for_testing(), 1);
 }
 

@@ -57,11 +57,11 @@ TEST_P(ThreadLoopTypeTest, ATaskPostedRightAfterStartRunsOnTheRegisteredLoop) {
   Signal ran;
   DWORD ran_on = 0;
   CThreadMessageLoop* current = nullptr;
-  thread.message_loop_proxy()->PostTask(MakeTask([&] {
+  EXPECT_TRUE(thread.message_loop_proxy()->PostTask(MakeTask([&] {
     ran_on = GetCurrentThreadId();
     current = CThreadMessageLoop::current();
     ran.Notify();
-  }));
+  })));
   ASSERT_TRUE(ran.WaitFor());
   EXPECT_EQ(ran_on, thread_id);
   ASSERT_NE(current, nullptr);
@@ -120,10 +120,11 @@ TEST(ThreadTest, APostThroughAProxyWhoseLoopIsGoneDestroysTheTaskUnrun) {
 
   bool ran = false;
   DWORD destroyed_on = 0;
-  proxy->PostTask(MakeTask([&] { ran = true; }, [&] { destroyed_on = GetCurrentThreadId(); }));
+  EXPECT_FALSE(
+      proxy->PostTask(MakeTask([&] { ran = true; }, [&] { destroyed_on = GetCurrentThreadId(); })));
   EXPECT_FALSE(ran);
   EXPECT_EQ(destroyed_on, GetCurrentThreadId());
-  proxy->PostTask(nullptr);
+  EXPECT_FALSE(proxy->PostTask(nullptr));
 }
 
 TEST(ThreadTest, TasksStillQueuedWhenTheLoopGoesAreDestroyedUnrun) {
