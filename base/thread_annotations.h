@@ -13,6 +13,7 @@
 #define PT_GUARDED_BY(x) BASE_THREAD_ANNOTATION(pt_guarded_by(x))
 #define EXCLUSIVE_LOCK_FUNCTION(...) BASE_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define UNLOCK_FUNCTION(...) BASE_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define EXCLUSIVE_TRYLOCK_FUNCTION(...) BASE_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define EXCLUSIVE_LOCKS_REQUIRED(...) BASE_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define LOCKS_EXCLUDED(...) BASE_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define NO_THREAD_SAFETY_ANALYSIS BASE_THREAD_ANNOTATION(no_thread_safety_analysis)

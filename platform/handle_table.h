@@ -60,4 +60,12 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle, ObjectKind kind) {
 // table's lock); null with ERROR_INVALID_HANDLE for an unknown handle.
 std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle);
 
+// Test seam: the table counts as full (InsertHandle fails with ERROR_NOT_ENOUGH_MEMORY) while
+// `limit` or more handles are open, so that tests can make kernel-object creation fail.
+// kNoHandleLimit lifts the cap. Any thread.
+inline constexpr size_t kNoHandleLimit = SIZE_MAX;
+BROWSER_PLATFORM_API void SetHandleLimitForTesting(size_t limit);
+// The number of handles open now.
+BROWSER_PLATFORM_API size_t OpenHandleCountForTesting();
+
 }  // namespace platform
