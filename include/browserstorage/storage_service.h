@@ -111,8 +111,9 @@ struct IStorageServiceEx : public IUnknown {
   // Slot 5. Initialises the service for a data location (Storage::DataLocationKind), a user
   // folder style (Storage::UserFolderStyle) and a user name (may be null), and creates the
   // data folder when it is missing (a folder that cannot be created is not reported). S_OK;
-  // on an initialised service S_OK without any effect. Throws E_OUTOFMEMORY when copying the
-  // user name fails.
+  // on an initialised service S_OK without any effect. E_FAIL, the service still
+  // uninitialised, when memory runs out on the way. Throws E_OUTOFMEMORY when copying the user
+  // name fails.
   virtual HRESULT STDMETHODCALLTYPE Initialize(int kind, int style, LPCWSTR user_name) = 0;
   // Slot 6. Detaches every storage handed out (they stay alive as COM objects while held, but
   // answer E_FAIL from then on) and returns the service to uninitialised. Always S_OK.

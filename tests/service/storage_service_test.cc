@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <new>
 #include <regex>
 #include <string>
 #include <thread>
@@ -14,6 +16,7 @@
 #include "storage/service/data_path.h"
 #include "storage/service/storage_service_factory.h"
 #include "tests/common/capturing_log_controller.h"
+#include "tests/service/allocation_faults.h"
 
 namespace {
 
@@ -58,6 +61,39 @@ TEST(StorageServiceTest, GetStorageRunsTheCreaterUnderTheService) {
   IUnknown* out = nullptr;
   EXPECT_EQ(service->GetStorage(u"unknown", nullptr, &out), E_FAIL);
   EXPECT_EQ(log.texts(u"function;").size(), 4u);
+}
+
+// Memory running out anywhere inside Initialize answers E_FAIL and leaves the service
+// uninitialised, ready for another Initialize; no exception reaches the host.
+TEST(StorageServiceTest, InitializeAnswersEFailWhenAnAllocationFails) {
+  // The first Initialize of the process computes the application-data root, which is kept.
+  ASSERT_EQ(NewService()->Initialize(Storage::kDataLocationUserData, 2, u"oom"), S_OK);
+  int failures = 0;
+  for (size_t nth = 1;; ++nth) {
+    SCOPED_TRACE(testing::Message() << "allocation " << nth << " fails");
+    ATL::CComPtr<IStorageServiceEx> service = NewService();
+    HRESULT hr = S_OK;
+    service_test::FailNthAllocation(nth);
+    try {
+      hr = service->Initialize(Storage::kDataLocationUserData, 2, u"oom");
+    } catch (const std::bad_alloc&) {
+      service_test::StopFailingAllocations();
+      FAIL() << "std::bad_alloc escaped";
+    }
+    if (!service_test::StopFailingAllocations()) {
+      EXPECT_EQ(hr, S_OK);  // every allocation of Initialize has failed once
+      break;
+    }
+    ++failures;
+    ASSERT_EQ(hr, E_FAIL);
+    IUnknown* storage = nullptr;
+    EXPECT_EQ(service->GetStorage(Storage::kUserPrefStorageId, nullptr, &storage), E_FAIL);
+    ASSERT_EQ(service->Initialize(Storage::kDataLocationUserData, 2, u"oom"), S_OK);
+    ASSERT_EQ(service->GetStorage(Storage::kUserPrefStorageId, nullptr, &storage), S_OK);
+    storage->Release();
+    EXPECT_EQ(service->UnInitialize(), S_OK);
+  }
+  EXPECT_GT(failures, 0);
 }
 
 // Host threads race on one service; the service lock keeps every call consistent.
