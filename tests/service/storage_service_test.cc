@@ -133,6 +133,43 @@ TEST(StorageServiceTest, ConcurrentCallsOnOneService) {
   EXPECT_EQ(unexpected.load(), 0);
 }
 
+// Whatever allocation fails inside GetStorageService, the caller gets a failing code and a
+// null service (never its own pointer back), and the factory keeps working.
+TEST(StorageServiceFactoryTest, EveryFailureAnswersAFailingCodeAndANullService) {
+  IStorageServiceEx* const kUnset = reinterpret_cast<IStorageServiceEx*>(uintptr_t{0x10});
+  int failures = 0;
+  for (size_t nth = 1;; ++nth) {
+    SCOPED_TRACE(testing::Message() << "allocation " << nth << " fails");
+    ATL::CComObject<Storage::CStorageServiceFactory>* object = nullptr;
+    ASSERT_EQ(ATL::CComObject<Storage::CStorageServiceFactory>::CreateInstance(&object), S_OK);
+    ATL::CComPtr<IStorageServiceFactory> factory(object);
+    IStorageServiceEx* service = kUnset;
+    HRESULT hr = S_OK;
+    service_test::FailNthAllocation(nth);
+    try {
+      hr = factory->GetStorageService(Storage::kDataLocationSysData, 2, u"oom", &service);
+    } catch (const std::bad_alloc&) {
+      service_test::StopFailingAllocations();
+      FAIL() << "std::bad_alloc escaped";
+    }
+    const bool failed = service_test::StopFailingAllocations();
+    if (SUCCEEDED(hr)) {
+      ASSERT_NE(service, kUnset);
+      ASSERT_NE(service, nullptr);
+      service->Release();
+      if (!failed) break;  // past the last allocation
+      continue;
+    }
+    ++failures;
+    EXPECT_EQ(service, nullptr);
+    ASSERT_EQ(factory->GetStorageService(Storage::kDataLocationSysData, 2, u"oom", &service), S_OK);
+    ASSERT_NE(service, nullptr);
+    service->Release();
+    EXPECT_EQ(factory->UninitService(), S_OK);
+  }
+  EXPECT_GT(failures, 0);
+}
+
 TEST(StorageServiceFactoryTest, ServiceKeys) {
   struct Case {
     int kind;
