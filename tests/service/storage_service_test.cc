@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <new>
 #include <regex>
 #include <string>
@@ -13,9 +14,14 @@
 #include "base/string_conversions.h"
 #include "browserplatform/atlbase.h"
 #include "browserplatform/atlcom.h"
+#include "browserstorage/key_value_storage.h"
+#include "browserstorage/object_factory.h"
+#include "browserstorage/shared_objects.h"
 #include "storage/service/data_path.h"
 #include "storage/service/storage_service_factory.h"
+#include "tests/common/app_data_root.h"
 #include "tests/common/capturing_log_controller.h"
+#include "tests/common/temp_folder.h"
 #include "tests/service/allocation_faults.h"
 
 namespace {
@@ -94,6 +100,33 @@ TEST(StorageServiceTest, InitializeAnswersEFailWhenAnAllocationFails) {
     EXPECT_EQ(service->UnInitialize(), S_OK);
   }
   EXPECT_GT(failures, 0);
+}
+
+// This binary runs as a new account without a configuration folder: the service makes it,
+// for the owner only, and a write reaches the disk.
+TEST(StorageServiceTest, AFreshAccountGetsItsConfigFolderAndWritesReachTheDisk) {
+  ATL::CComPtr<IStorageServiceEx> service = NewService();
+  ASSERT_EQ(service->Initialize(Storage::kDataLocationUserData, 2, u"fresh"), S_OK);
+  ATL::CComPtr<IUnknown> unknown;
+  ASSERT_EQ(service->GetStorage(Storage::kUserPrefStorageId, nullptr, unknown.Receive()), S_OK);
+  ATL::CComPtr<IKeyValueStorage> storage;
+  ASSERT_EQ(unknown.QueryInterface(storage.Receive()), S_OK);
+  ATL::CComPtr<IValueObject> value;
+  ASSERT_EQ(Util::Com::CreateObjectByIID(IID_IValueObject, value.ReceiveVoid()), S_OK);
+  const BYTE kBytes[] = {0xAB, 0x01};
+  ASSERT_EQ(value->SetBuffer(kBytes, 2), S_OK);
+  ATL::CComBSTR key(u"written");
+  ASSERT_EQ(storage->SetValue(key.get(), value), S_OK);
+  EXPECT_EQ(service->UnInitialize(), S_OK);  // the final sync
+
+  const std::string config = storage_test::ConfigFolder();
+  ASSERT_TRUE(std::filesystem::is_directory(config));
+  EXPECT_EQ(std::filesystem::status(config).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_all);
+  const std::string file = storage_test::StyleTwoUserFolder(u"fresh") + "userpref_v2";
+  EXPECT_NE(platform_test::ReadNative(file).find("<Item key=\"written\" value=\"ab01\">"),
+            std::string::npos)
+      << file;
 }
 
 // Host threads race on one service; the service lock keeps every call consistent.
