@@ -117,4 +117,9 @@ void SetHandleLimitForTesting(size_t limit) { Table().SetLimit(limit); }
 
 size_t OpenHandleCountForTesting() { return Table().OpenCount(); }
 
+size_t BlockedWaiterCountForTesting(HANDLE handle) {
+  std::shared_ptr<KernelObject> object = Table().Lookup(handle);
+  return object ? object->CountBlockedWaiters() : 0;
+}
+
 }  // namespace platform

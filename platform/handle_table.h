@@ -33,6 +33,9 @@ class KernelObject {
 
   ObjectKind kind() const { return kind_; }
 
+  // Threads blocked in a wait on this object now (tests); objects nobody waits on say 0.
+  virtual size_t CountBlockedWaiters() const { return 0; }
+
  private:
   const ObjectKind kind_;
 };
@@ -67,5 +70,11 @@ inline constexpr size_t kNoHandleLimit = SIZE_MAX;
 BROWSER_PLATFORM_API void SetHandleLimitForTesting(size_t limit);
 // The number of handles open now.
 BROWSER_PLATFORM_API size_t OpenHandleCountForTesting();
+
+// Test seam: how many threads are blocked in a wait on the object behind `handle` (a wait
+// function on an event, semaphore or thread, GetQueuedCompletionStatus on a port), so that a
+// test can see a thread block instead of sleeping; 0 for a bad handle. A waiter whose wait has
+// been satisfied no longer counts, even before it has returned.
+BROWSER_PLATFORM_API size_t BlockedWaiterCountForTesting(HANDLE handle);
 
 }  // namespace platform

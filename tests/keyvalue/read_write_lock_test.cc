@@ -85,7 +85,10 @@ TEST(ReadWriteLockTest, QueuedWriterHoldsBackNewReaders) {
   std::thread writer([&] {
     Storage::CExclusiveLockGuard guard(lock);
     writer_in = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Held until the reader has either come and gone already (it won the retry after the
+    // release) or queued behind this writer.
+    EXPECT_TRUE(Eventually(
+        [&] { return reader_in.load() || QueuedReaders(lock.state_for_testing()) == 1; }));
     writer_in = false;
   });
   ASSERT_TRUE(Eventually([&] { return (lock.state_for_testing() & kWriterPendingBit) != 0; }));
@@ -97,6 +100,7 @@ TEST(ReadWriteLockTest, QueuedWriterHoldsBackNewReaders) {
     reader_saw_writer_done = !writer_in.load();
   });
   ASSERT_TRUE(Eventually([&] { return QueuedReaders(lock.state_for_testing()) == 1; }));
+  // Not a wait for an event: a reader that wrongly enters past the queued writer has time to.
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_FALSE(reader_in) << "a reader entered past a queued writer";
   EXPECT_FALSE(writer_in);

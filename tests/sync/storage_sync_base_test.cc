@@ -43,6 +43,7 @@ TEST(StorageSyncBaseTest, WaitForImportBlocksUntilSetImportedFromAnotherThread) 
   base::scoped_refptr<ManualSynchroniser> sync(new ManualSynchroniser());
   EXPECT_EQ(sync->IsImported(), 0);
   std::future<BOOL> waiter = std::async(std::launch::async, [&] { return sync->WaitForImport(); });
+  // Not a wait for an event: a wait that wrongly returns early has time to show.
   EXPECT_EQ(waiter.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
 
   sync->SetImported();
@@ -118,6 +119,7 @@ TEST(StorageSyncBaseTest, TimerCallsSyncNowEachPeriodUntilStopped) {
   ASSERT_TRUE(Eventually([&] { return sync->sync_now_calls.load() >= 2; }));
   sync->StopTimer();
   const int after_stop = sync->sync_now_calls.load();
+  // Not a wait for an event: a tick that wrongly comes after StopTimer has time to show.
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   EXPECT_EQ(sync->sync_now_calls.load(), after_stop);
 

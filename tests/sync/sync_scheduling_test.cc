@@ -93,6 +93,7 @@ TEST_F(SyncSchedulingTest, BurstMakesOneTimerAndAnIdleTickStopsIt) {
   EXPECT_EQ(sync->changes_written.load(), 10);
   int syncs = sync->syncs.load();
   EXPECT_GE(syncs, 2);
+  // Not a wait for an event: a tick that wrongly comes has time to show.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(sync->syncs.load(), syncs) << "a stopped timer ticks no more";
 
@@ -134,6 +135,7 @@ TEST_F(SyncSchedulingTest, StoppingEverythingWhileTimersFireNeverDeadlocks) {
       syncs.emplace_back(new ShortPeriodSynchroniser(manager.get(), timer.get()));
       syncs.back()->RecordSet(u"k", nullptr, i % 2);
     }
+    // Not a wait: the stop lands at a different point of the timers' life each round.
     std::this_thread::sleep_for(std::chrono::milliseconds(round % 3 * 10));
     // The order of UnInitialize: timers, then the thread, then the final syncs.
     timer->Uninit();
