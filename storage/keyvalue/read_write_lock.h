@@ -50,9 +50,10 @@ class CReadWriteLock {
 
  private:
   void Wake(uint32_t old_state);
-  // The lock without gates: `serial_` held for every holder.
-  bool AcquireAlone(DWORD timeout_ms, bool exclusive);
-  void ReleaseAlone(bool exclusive);
+  // The lock without gates: `serial_` held for every holder, from the acquire to the release
+  // (across calls, which the analysis cannot follow).
+  bool AcquireAlone(DWORD timeout_ms, bool exclusive) NO_THREAD_SAFETY_ANALYSIS;
+  void ReleaseAlone(bool exclusive) NO_THREAD_SAFETY_ANALYSIS;
 
   std::atomic<uint32_t> state_{0};
   HANDLE shared_gate_ = nullptr;
