@@ -17,6 +17,8 @@ CLock::~CLock() { DeleteCriticalSection(&section_); }
 
 void CLock::Lock() { EnterCriticalSection(&section_); }
 
+bool CLock::TryLock() { return TryEnterCriticalSection(&section_) != FALSE; }
+
 void CLock::Unlock() { LeaveCriticalSection(&section_); }
 
 }  // namespace base

@@ -17,6 +17,8 @@ class LOCKABLE CLock {
   CLock& operator=(const CLock&) = delete;
 
   void Lock() EXCLUSIVE_LOCK_FUNCTION();
+  // True when the calling thread now holds the lock; false at once when another thread does.
+  bool TryLock() EXCLUSIVE_TRYLOCK_FUNCTION(true);
   void Unlock() UNLOCK_FUNCTION();
 
  private:

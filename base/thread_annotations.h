@@ -18,6 +18,7 @@
   BASE_THREAD_ANNOTATION(try_acquire_shared_capability(__VA_ARGS__))
 #define SHARED_UNLOCK_FUNCTION(...) BASE_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
 #define UNLOCK_FUNCTION(...) BASE_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define EXCLUSIVE_TRYLOCK_FUNCTION(...) BASE_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define EXCLUSIVE_LOCKS_REQUIRED(...) BASE_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define SHARED_LOCKS_REQUIRED(...) BASE_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
 #define LOCKS_EXCLUDED(...) BASE_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))

@@ -61,13 +61,16 @@ bool CFunctionTrace::Begin() {
 
 void CFunctionTrace::LogEntry() {
   Log(kLogLevelFunction, kLogCategoryFunction, u"%s(%s) {", name_, args_.c_str());
-  controller_->IndentIn();
+}
+
+void CFunctionTrace::IndentIn() {
+  if (controller_ != nullptr) controller_->IndentIn();
 }
 
 CFunctionTrace::~CFunctionTrace() {
-  if (!enabled_) return;
+  if (controller_ == nullptr) return;
   controller_->IndentOut();
-  Log(kLogLevelFunction, kLogCategoryFunction, u"} %s(%s)", name_, args_.c_str());
+  if (enabled_) Log(kLogLevelFunction, kLogCategoryFunction, u"} %s(%s)", name_, args_.c_str());
 }
 
 CPerformanceTrace::CPerformanceTrace(const char16_t* name)

@@ -1,9 +1,11 @@
 // Scope traces written to the log.
 //
 // CFunctionTrace logs "name(args) {" at entry and "} name(args)" at every exit (level 5,
-// "function;"), and indents the lines logged between them. The argument text joins the values
-// with ", ": strings as they are (null as "(null)"), integers in decimal; it holds at most
-// 2047 characters, the rest is dropped. It is built only when the level is wanted.
+// "function;"), and indents the lines logged between them, of every level, also when its own
+// lines are not wanted: the indentation follows the scopes whatever is logged. The argument
+// text joins the values with ", ": strings as they are (null as "(null)"), integers in
+// decimal; it holds at most 2047 characters, the rest is dropped. It is built only when the
+// level is wanted.
 //
 // CPerformanceTrace logs "进入函数:name" at entry and "离开函数:name 执行耗时:<ms>" at exit
 // (level 37, "performance_profile;"), timed with the tick count. CPrecisePerformanceTrace logs
@@ -59,15 +61,17 @@ class CFunctionTrace {
       (args_.Add(args), ...);
       LogEntry();
     }
+    IndentIn();
   }
   ~CFunctionTrace();
   CFunctionTrace(const CFunctionTrace&) = delete;
   CFunctionTrace& operator=(const CFunctionTrace&) = delete;
 
  private:
-  // Indents and reports whether the entry and exit lines are wanted.
+  // Reports whether the entry and exit lines are wanted.
   bool Begin();
   void LogEntry();
+  void IndentIn();
 
   const char16_t* name_;
   ILogController* controller_ = nullptr;  // the one indented at entry, indented back at exit

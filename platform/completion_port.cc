@@ -41,15 +41,24 @@ class PacketQueue {
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     std::unique_lock<std::mutex> lock(mutex_);
     auto ready = [&] { return closed_ || !packets_.empty(); };
+    ++blocked_;
+    bool timed_out = false;
     if (milliseconds == INFINITE) {
       available_.wait(lock, ready);
-    } else if (!available_.wait_until(lock, deadline, ready)) {
-      return WAIT_TIMEOUT;
+    } else {
+      timed_out = !available_.wait_until(lock, deadline, ready);
     }
+    --blocked_;
+    if (timed_out) return WAIT_TIMEOUT;
     if (closed_) return ERROR_ABANDONED_WAIT_0;
     *packet = packets_.front();
     packets_.pop_front();
     return ERROR_SUCCESS;
+  }
+
+  size_t blocked() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return blocked_;
   }
 
   void Close() {
@@ -64,6 +73,7 @@ class PacketQueue {
   std::condition_variable available_;
   std::deque<Packet> packets_;  // Guarded by mutex_.
   bool closed_ = false;         // Guarded by mutex_.
+  size_t blocked_ = 0;          // Threads in Get's wait; guarded by mutex_.
 };
 
 class CompletionPort final : public KernelObject {
@@ -71,6 +81,8 @@ class CompletionPort final : public KernelObject {
   CompletionPort()
       : KernelObject(ObjectKind::kCompletionPort), queue(std::make_shared<PacketQueue>()) {}
   ~CompletionPort() override { queue->Close(); }
+
+  size_t CountBlockedWaiters() const override { return queue->blocked(); }
 
   const std::shared_ptr<PacketQueue> queue;
 };

@@ -22,6 +22,7 @@ class HandleTable {
  public:
   HANDLE Insert(std::shared_ptr<KernelObject> object) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (OpenCountLocked() >= limit_) return nullptr;
     size_t index;
     if (!free_.empty()) {
       index = free_.back();
@@ -55,6 +56,16 @@ class HandleTable {
     return object;
   }
 
+  void SetLimit(size_t limit) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    limit_ = limit;
+  }
+
+  size_t OpenCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return OpenCountLocked();
+  }
+
  private:
   Slot* Find(HANDLE handle) {
     uintptr_t value = reinterpret_cast<uintptr_t>(handle);
@@ -68,9 +79,12 @@ class HandleTable {
     return &slot;
   }
 
+  size_t OpenCountLocked() const { return slots_.size() - free_.size(); }
+
   std::mutex mutex_;
   std::vector<Slot> slots_;
   std::vector<size_t> free_;
+  size_t limit_ = kNoHandleLimit;  // open handles allowed; tests lower it
 };
 
 HandleTable& Table() {
@@ -97,6 +111,15 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
   std::shared_ptr<KernelObject> object = Table().Remove(handle);
   if (!object) SetLastError(ERROR_INVALID_HANDLE);
   return object;
+}
+
+void SetHandleLimitForTesting(size_t limit) { Table().SetLimit(limit); }
+
+size_t OpenHandleCountForTesting() { return Table().OpenCount(); }
+
+size_t BlockedWaiterCountForTesting(HANDLE handle) {
+  std::shared_ptr<KernelObject> object = Table().Lookup(handle);
+  return object ? object->CountBlockedWaiters() : 0;
 }
 
 }  // namespace platform

@@ -33,6 +33,9 @@ class KernelObject {
 
   ObjectKind kind() const { return kind_; }
 
+  // Threads blocked in a wait on this object now (tests); objects nobody waits on say 0.
+  virtual size_t CountBlockedWaiters() const { return 0; }
+
  private:
   const ObjectKind kind_;
 };
@@ -59,5 +62,19 @@ std::shared_ptr<T> LookupHandleAs(HANDLE handle, ObjectKind kind) {
 // Removes a handle and returns its object (the caller drops the last reference outside the
 // table's lock); null with ERROR_INVALID_HANDLE for an unknown handle.
 std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle);
+
+// Test seam: the table counts as full (InsertHandle fails with ERROR_NOT_ENOUGH_MEMORY) while
+// `limit` or more handles are open, so that tests can make kernel-object creation fail.
+// kNoHandleLimit lifts the cap. Any thread.
+inline constexpr size_t kNoHandleLimit = SIZE_MAX;
+BROWSER_PLATFORM_API void SetHandleLimitForTesting(size_t limit);
+// The number of handles open now.
+BROWSER_PLATFORM_API size_t OpenHandleCountForTesting();
+
+// Test seam: how many threads are blocked in a wait on the object behind `handle` (a wait
+// function on an event, semaphore or thread, GetQueuedCompletionStatus on a port), so that a
+// test can see a thread block instead of sleeping; 0 for a bad handle. A waiter whose wait has
+// been satisfied no longer counts, even before it has returned.
+BROWSER_PLATFORM_API size_t BlockedWaiterCountForTesting(HANDLE handle);
 
 }  // namespace platform

@@ -48,30 +48,50 @@ std::string PasswordHome() {
   }
 }
 
-// The per-user configuration folder of the XDG base directories, or "" when none is known.
-std::string ConfigFolder() {
+// The per-user configuration folder of the XDG base directories ("" when none is known), and
+// how many of its levels CSIDL_FLAG_CREATE may make when they are missing.
+struct ConfigFolderInfo {
+  std::string path;
+  size_t creatable_levels;
+};
+
+// An XDG folder may sit a little below an existing folder; a deeper gap is more likely a
+// mistyped variable than a place to grow folders in.
+constexpr size_t kCreatableXdgLevels = 3;
+// Under the home only ".config" itself: a home that does not exist is not made.
+constexpr size_t kCreatableHomeLevels = 1;
+
+ConfigFolderInfo ConfigFolder() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   // A relative XDG path is invalid and must be ignored.
   if (config && config[0] == '/') {
     std::string folder = WithoutTrailingSlashes(config);
-    return folder.empty() ? "/" : folder;
+    return {folder.empty() ? "/" : folder, kCreatableXdgLevels};
   }
   const char* env_home = std::getenv("HOME");
   std::string home = env_home && env_home[0] == '/' ? env_home : PasswordHome();
-  if (home.empty() || home[0] != '/') return "";
-  return WithoutTrailingSlashes(home) + "/.config";
+  if (home.empty() || home[0] != '/') return {"", 0};
+  return {WithoutTrailingSlashes(home) + "/.config", kCreatableHomeLevels};
 }
 
-// Creates `folder` and any missing parent; 0 or a Win32 error.
-DWORD CreateFolders(const std::string& folder) {
-  int error = 0;
-  for (size_t end = 0; end != std::string::npos;) {
-    end = folder.find('/', end + 1);
-    // A level that exists already is fine; only the last level's result counts.
-    error = ::mkdir(folder.substr(0, end).c_str(), 0777) == 0 ? 0 : errno;
-  }
-  if (error != 0 && error != EEXIST) return PathErrorFromErrno(error, folder);
+// Creates `folder` and its missing parents, owner-only (0700) as the XDG base directories ask;
+// folders that exist keep their permissions. More than `creatable_levels` missing levels give
+// ERROR_PATH_NOT_FOUND and create nothing. 0 or a Win32 error.
+DWORD CreateFolders(const std::string& folder, size_t creatable_levels) {
+  std::vector<std::string> missing;  // deepest first
+  std::string level = folder;
   struct stat st;
+  while (::stat(level.c_str(), &st) != 0) {
+    if (errno != ENOENT) return PathErrorFromErrno(errno, level);
+    if (missing.size() == creatable_levels) return ERROR_PATH_NOT_FOUND;
+    missing.push_back(level);
+    level = ParentFolder(level);
+  }
+  if (!S_ISDIR(st.st_mode)) return missing.empty() ? ERROR_ALREADY_EXISTS : ERROR_PATH_NOT_FOUND;
+  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+    // Made by someone else meanwhile is fine; the check below has the last word.
+    if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) return PathErrorFromErrno(errno, *it);
+  }
   if (::stat(folder.c_str(), &st) != 0) return PathErrorFromErrno(errno, folder);
   return S_ISDIR(st.st_mode) ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
 }
@@ -123,12 +143,14 @@ bool ModulePath(const void* address, std::string* path) {
 HRESULT SHGetFolderPathW(HWND hwnd, int csidl, HANDLE token, DWORD flags, LPWSTR path) {
   if (!path || (csidl & ~platform::kCsidlFlagMask) != CSIDL_APPDATA) return E_INVALIDARG;
   path[0] = u'\0';
-  std::string folder = platform::ConfigFolder();
-  if (folder.empty() || !platform::IsWellFormedUtf8(folder)) return E_FAIL;
-  std::u16string wide = platform::Utf8ToUtf16(folder);
+  platform::ConfigFolderInfo folder = platform::ConfigFolder();
+  if (folder.path.empty() || !platform::IsWellFormedUtf8(folder.path)) return E_FAIL;
+  std::u16string wide = platform::Utf8ToUtf16(folder.path);
   if (wide.size() > MAX_PATH - 1) return E_FAIL;
   if (csidl & CSIDL_FLAG_CREATE) {
-    if (DWORD error = platform::CreateFolders(folder)) return HRESULT_FROM_WIN32(error);
+    if (DWORD error = platform::CreateFolders(folder.path, folder.creatable_levels)) {
+      return HRESULT_FROM_WIN32(error);
+    }
   }
   wide.copy(path, wide.size());
   path[wide.size()] = u'\0';

@@ -72,6 +72,12 @@ void Waitable::RemoveWaiter(WaitBlock* waiter) {
   if (it != waiters_.end()) waiters_.erase(it);
 }
 
+size_t Waitable::CountBlockedWaiters() const {
+  std::lock_guard<std::mutex> lock(DispatcherMutex());
+  return static_cast<size_t>(std::count_if(
+      waiters_.begin(), waiters_.end(), [](const WaitBlock* waiter) { return !waiter->result; }));
+}
+
 void Waitable::SatisfyWaiters() {
   for (WaitBlock* waiter : waiters_) {
     // Only waits on this object can have become satisfiable, and none once it is taken.

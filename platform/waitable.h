@@ -45,6 +45,9 @@ class Waitable : public KernelObject {
   void AddWaiter(WaitBlock* waiter);
   void RemoveWaiter(WaitBlock* waiter);
 
+  // Takes DispatcherMutex().
+  size_t CountBlockedWaiters() const override;
+
  protected:
   // Call with DispatcherMutex() held whenever the object may have become signalled.
   void SatisfyWaiters();

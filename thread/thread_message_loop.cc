@@ -42,6 +42,16 @@ void RegisterLoop(DWORD thread_id, CThreadMessageLoop* loop) {
   manager->Release();
 }
 
+// The loop registered for `thread_id`, or null (also when the service cannot be reached).
+CThreadMessageLoop* RegisteredLoop(DWORD thread_id) {
+  IMessageLoopManager* manager = GetManager();
+  if (!manager) return nullptr;
+  void* loop = nullptr;
+  if (FAILED(manager->GetLoop(thread_id, &loop))) loop = nullptr;
+  manager->Release();
+  return static_cast<CThreadMessageLoop*>(loop);
+}
+
 base::scoped_refptr<CMessagePump> NewPump(DWORD type) {
   switch (type) {
     case CThreadMessageLoop::TYPE_UI:
@@ -56,7 +66,10 @@ base::scoped_refptr<CMessagePump> NewPump(DWORD type) {
 }  // namespace
 
 CThreadMessageLoop::CThreadMessageLoop(const char* name, DWORD type)
-    : type_(type), name_(name ? name : ""), thread_id_(GetCurrentThreadId()) {
+    : type_(type),
+      name_(name ? name : ""),
+      thread_id_(GetCurrentThreadId()),
+      replaced_loop_(RegisteredLoop(thread_id_)) {
   RegisterLoop(thread_id_, this);
   proxy_ = base::scoped_refptr<CThreadMessageLoopProxy>(new (std::nothrow)
                                                             CThreadMessageLoopProxy(this));
@@ -79,19 +92,24 @@ CThreadMessageLoop::~CThreadMessageLoop() {
     dropped.clear();
   }
   work_queue_.clear();
-  RegisterLoop(thread_id_, nullptr);
+  CThreadMessageLoop* registered = RegisteredLoop(thread_id_);
+  if (registered == this) {
+    // Null for the thread's first loop: that unregisters.
+    RegisterLoop(thread_id_, replaced_loop_);
+  } else {
+    // A loop made after this one is still there: it hands back to ours on its way.
+    for (CThreadMessageLoop* loop = registered; loop; loop = loop->replaced_loop_) {
+      if (loop->replaced_loop_ == this) {
+        loop->replaced_loop_ = replaced_loop_;
+        break;
+      }
+    }
+  }
   pump_.reset();
   proxy_.reset();
 }
 
-CThreadMessageLoop* CThreadMessageLoop::current() {
-  IMessageLoopManager* manager = GetManager();
-  if (!manager) return nullptr;
-  void* loop = nullptr;
-  if (FAILED(manager->GetLoop(GetCurrentThreadId(), &loop))) loop = nullptr;
-  manager->Release();
-  return static_cast<CThreadMessageLoop*>(loop);
-}
+CThreadMessageLoop* CThreadMessageLoop::current() { return RegisteredLoop(GetCurrentThreadId()); }
 
 void CThreadMessageLoop::PostTask(std::unique_ptr<CTask> task) {
   if (!task) return;

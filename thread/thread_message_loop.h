@@ -6,8 +6,10 @@
 // burst of posts costs one wake-up.
 //
 // Every loop registers itself with the message-loop manager service under the id of the
-// thread that constructs it, so code on that thread finds it with current(); it unregisters
-// when destroyed.
+// thread that constructs it, so code on that thread finds it with current(). Loops made on a
+// thread that has one already (inside a task) take its place until they go; a loop that goes
+// hands the registration back to the loop it replaced, whatever order the loops of a thread
+// go in, and the thread's first loop leaves none behind.
 //
 // Thread safety: PostTask from any thread, as long as the loop exists; other threads should
 // post through proxy(), which stays safe after the loop is gone. Everything else belongs to
@@ -89,6 +91,9 @@ class CThreadMessageLoop : public CMessagePump::CDelegate {
   const DWORD type_;
   const std::string name_;
   const DWORD thread_id_;  // the one the loop is registered under
+  // The loop that was registered for the thread when this one was made (null: none). Loops
+  // of one thread form a chain through it, touched on that thread only.
+  CThreadMessageLoop* replaced_loop_;
   base::CLock incoming_queue_lock_;
   std::deque<PendingTask> incoming_queue_ GUARDED_BY(incoming_queue_lock_);
   int next_sequence_num_ GUARDED_BY(incoming_queue_lock_) = 0;

@@ -4,13 +4,11 @@
 
 namespace Thread {
 
-void CThreadMessageLoopProxy::PostTask(std::unique_ptr<CTask> task) {
+bool CThreadMessageLoopProxy::PostTask(std::unique_ptr<CTask> task) {
   base::CAutoLock lock(lock_);
-  if (loop_) {
-    loop_->PostTask(std::move(task));
-  } else {
-    task.reset();
-  }
+  if (!loop_ || !task) return false;  // the task goes with this frame
+  loop_->PostTask(std::move(task));
+  return true;
 }
 
 void CThreadMessageLoopProxy::WillDestroyCurrentMessageLoop() {

@@ -21,7 +21,9 @@ class CThreadMessageLoopProxy : public base::CRefCountedThreadSafe<CThreadMessag
   // `loop` must call WillDestroyCurrentMessageLoop before it is destroyed.
   explicit CThreadMessageLoopProxy(CThreadMessageLoop* loop) : loop_(loop) {}
 
-  void PostTask(std::unique_ptr<CTask> task);
+  // True when `task` was queued on the live loop. False when the loop is gone (the task is
+  // destroyed here, unrun) or `task` is null.
+  bool PostTask(std::unique_ptr<CTask> task);
 
   // Called by the loop as it starts to go; later posts are discarded.
   void WillDestroyCurrentMessageLoop();

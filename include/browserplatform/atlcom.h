@@ -225,7 +225,9 @@ class CComAggObject final : public IUnknown, public CComObjectRootEx<CComMultiTh
   CComContainedObject<Contained> contained_;
 };
 
-// Creates T1(pv), runs FinalConstruct and answers `iid`; the object is destroyed on failure.
+// Creates T1(pv), runs FinalConstruct and answers `iid`. A failing FinalConstruct or
+// QueryInterface destroys the object and is answered with *result null; any success of
+// FinalConstruct (S_FALSE too) goes on, as in CComObjectImpl::CreateInstance.
 template <class T1>
 class CComCreator {
  public:
@@ -238,12 +240,8 @@ class CComCreator {
     object->InternalFinalConstructAddRef();
     HRESULT hr = object->FinalConstruct();
     object->InternalFinalConstructRelease();
-    if (hr == S_OK) {
-      hr = object->QueryInterface(iid, result);
-      if (hr != S_OK) delete object;
-    } else {
-      delete object;
-    }
+    if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, result);
+    if (FAILED(hr)) delete object;
     return hr;
   }
 };

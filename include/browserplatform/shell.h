@@ -20,10 +20,13 @@ constexpr DWORD SHGFP_TYPE_DEFAULT = 1;
 // without a trailing separator, and returns S_OK. The only folder is CSIDL_APPDATA:
 // $XDG_CONFIG_HOME when it is set to an absolute path, else $HOME/.config when HOME is an
 // absolute path, else the user's home from the password database + "/.config". With
-// CSIDL_FLAG_CREATE the folder (and any missing parent) is created; when that fails the result is
-// HRESULT_FROM_WIN32 of the error. Other csidl values and a null `path` give E_INVALIDARG. A folder
-// name that does not fit MAX_PATH - 1 characters (or is not UTF-8) gives E_FAIL with `path` set to
-// "". `hwnd`, `token` and `flags` are ignored.
+// CSIDL_FLAG_CREATE a missing folder is created, owner-only (0700), with its missing parents:
+// at most three levels in all for $XDG_CONFIG_HOME, only ".config" itself under a home (a home
+// that does not exist is not made); existing folders keep their permissions. More missing
+// levels give HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) and create nothing; another failure
+// gives HRESULT_FROM_WIN32 of its error. Other csidl values and a null `path` give
+// E_INVALIDARG. A folder name that does not fit MAX_PATH - 1 characters (or is not UTF-8) gives
+// E_FAIL with `path` set to "". `hwnd`, `token` and `flags` are ignored.
 BROWSER_EXTERN_C HRESULT SHGetFolderPathW(HWND hwnd, int csidl, HANDLE token, DWORD flags,
                                           LPWSTR path);
 

@@ -111,8 +111,9 @@ struct IStorageServiceEx : public IUnknown {
   // Slot 5. Initialises the service for a data location (Storage::DataLocationKind), a user
   // folder style (Storage::UserFolderStyle) and a user name (may be null), and creates the
   // data folder when it is missing (a folder that cannot be created is not reported). S_OK;
-  // on an initialised service S_OK without any effect. Throws E_OUTOFMEMORY when copying the
-  // user name fails.
+  // on an initialised service S_OK without any effect. E_FAIL, the service still
+  // uninitialised, when memory runs out on the way. Throws E_OUTOFMEMORY when copying the user
+  // name fails.
   virtual HRESULT STDMETHODCALLTYPE Initialize(int kind, int style, LPCWSTR user_name) = 0;
   // Slot 6. Detaches every storage handed out (they stay alive as COM objects while held, but
   // answer E_FAIL from then on) and returns the service to uninitialised. Always S_OK.
@@ -133,11 +134,11 @@ inline constexpr const IID& IID_IService = uuidof<IService>();
 // and forgets them (S_OK). Releasing the factory forgets them without uninitialising them.
 struct IStorageServiceFactory : public IService {
   // Slot 5. The service for (kind, style, user name), initialised, in *out with a reference for
-  // the caller. Callers that name the same location get the same service: kind 1 has one
+  // the caller, S_OK. Callers that name the same location get the same service: kind 1 has one
   // (whatever the user), kind 2 one per user name (compared exactly) and per style (2, or any
-  // other), kind 4 one, and every other kind shares one. Always S_OK: on failure *out is left
-  // as it was, so callers pass it set to null. E_POINTER when `out` is null. Throws
-  // E_OUTOFMEMORY when copying the user name fails.
+  // other), kind 4 one, and every other kind shares one. When no service can be made or
+  // initialised, *out is null and the result the failure's code (E_OUTOFMEMORY, E_FAIL).
+  // E_POINTER when `out` is null. Throws E_OUTOFMEMORY when copying the user name fails.
   virtual HRESULT STDMETHODCALLTYPE GetStorageService(int kind, int style, LPCWSTR user_name,
                                                       IStorageServiceEx** out) = 0;
 };

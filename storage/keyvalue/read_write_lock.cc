@@ -1,5 +1,6 @@
 #include "storage/keyvalue/read_write_lock.h"
 
+#include "base/logging.h"
 #include "browserplatform/handleapi.h"
 #include "browserplatform/synchapi.h"
 
@@ -39,9 +40,24 @@ void PauseAfterFailedWait(DWORD result) {
 
 }  // namespace
 
-CReadWriteLock::CReadWriteLock()
-    : shared_gate_(CreateSemaphoreW(nullptr, 0, kGateMaximum, nullptr)),
-      exclusive_gate_(CreateSemaphoreW(nullptr, 0, kGateMaximum, nullptr)) {}
+CReadWriteLock::CReadWriteLock() {
+  DWORD error = ERROR_SUCCESS;
+  for (HANDLE* gate : {&shared_gate_, &exclusive_gate_}) {
+    *gate = CreateSemaphoreW(nullptr, 0, kGateMaximum, nullptr);
+    if (*gate == nullptr && error == ERROR_SUCCESS) error = GetLastError();
+  }
+  if (error == ERROR_SUCCESS) return;
+  // Waiters would have nothing to sleep on: the lock goes without gates.
+  for (HANDLE* gate : {&shared_gate_, &exclusive_gate_}) {
+    if (*gate) CloseHandle(*gate);
+    *gate = nullptr;
+  }
+  without_gates_ = true;
+  base::Log(base::kLogLevelError, base::kLogCategoryAssert,
+            u"error @ %s:%d (lasterror=%u, hr=0x%X)", u"Storage::CReadWriteLock::CReadWriteLock",
+            __LINE__, error, 0u);
+  SetLastError(error);
+}
 
 CReadWriteLock::~CReadWriteLock() {
   if (shared_gate_) CloseHandle(shared_gate_);
@@ -49,6 +65,7 @@ CReadWriteLock::~CReadWriteLock() {
 }
 
 bool CReadWriteLock::AcquireShared(DWORD timeout_ms) {
+  if (without_gates_) return AcquireAlone(timeout_ms, false);
   for (;;) {
     uint32_t s = state_.load(std::memory_order_relaxed);
     const bool blocked = (s & (kWriter | kWriterPending)) != 0;
@@ -75,6 +92,7 @@ bool CReadWriteLock::AcquireShared(DWORD timeout_ms) {
 }
 
 bool CReadWriteLock::AcquireExclusive(DWORD timeout_ms) {
+  if (without_gates_) return AcquireAlone(timeout_ms, true);
   const HANDLE gates[2] = {shared_gate_, exclusive_gate_};
   for (;;) {
     uint32_t s = state_.load(std::memory_order_relaxed);
@@ -106,6 +124,7 @@ bool CReadWriteLock::AcquireExclusive(DWORD timeout_ms) {
 }
 
 void CReadWriteLock::ReleaseShared() {
+  if (without_gates_) return ReleaseAlone(false);
   uint32_t s = state_.load(std::memory_order_relaxed);
   uint32_t next;
   do {
@@ -119,6 +138,7 @@ void CReadWriteLock::ReleaseShared() {
 }
 
 void CReadWriteLock::ReleaseExclusive() {
+  if (without_gates_) return ReleaseAlone(true);
   uint32_t s = state_.load(std::memory_order_relaxed);
   uint32_t next;
   do {
@@ -136,6 +156,27 @@ void CReadWriteLock::Wake(uint32_t old_state) {
     LONG count = static_cast<LONG>(queued_readers + (queued_writers != 0 ? 1 : 0));
     ReleaseSemaphore(shared_gate_, count, nullptr);
   }
+}
+
+bool CReadWriteLock::AcquireAlone(DWORD timeout_ms, bool exclusive) {
+  if (timeout_ms == INFINITE) {
+    serial_.Lock();
+  } else if (!serial_.TryLock()) {
+    return false;
+  }
+  // Only holders of serial_ change the word now; it shows who holds the lock.
+  uint32_t s = state_.load(std::memory_order_relaxed);
+  state_.store(exclusive ? (s | kWriter) : Increment(s, kActiveReaders), std::memory_order_release);
+  return true;
+}
+
+void CReadWriteLock::ReleaseAlone(bool exclusive) {
+  uint32_t s = state_.load(std::memory_order_acquire);
+  // Not held that way: nothing to release, as with gates.
+  if (exclusive ? !(s & kWriter) : Get(s, kActiveReaders) == 0) return;
+  state_.store(exclusive ? (s & ~kWriter) : Decrement(s, kActiveReaders),
+               std::memory_order_release);
+  serial_.Unlock();
 }
 
 }  // namespace Storage

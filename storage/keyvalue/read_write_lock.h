@@ -16,11 +16,19 @@
 //
 // Limits: 2047 active and 2047 queued readers, 127 queued writers. Every caller in the system
 // uses the scoped guards, which wait without time-out.
+//
+// Without gates: when a semaphore cannot be created (a full handle table), the constructor
+// logs it ("assert;", level 64) and the lock works as one critical section instead. Every
+// holder, shared or exclusive, then holds it alone: readers no longer overlap, but exclusion
+// stays exact and a waiter blocks instead of spinning. In that mode a finite time-out is not
+// waited out (a contended acquire with one fails at once), and the state word shows the
+// holders only: nobody registers as waiting.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
+#include "base/lock.h"
 #include "base/thread_annotations.h"
 #include "browserplatform/types.h"
 
@@ -43,10 +51,16 @@ class LOCKABLE CReadWriteLock {
 
  private:
   void Wake(uint32_t old_state);
+  // The lock without gates: `serial_` held for every holder, from the acquire to the release
+  // (across calls, which the analysis cannot follow).
+  bool AcquireAlone(DWORD timeout_ms, bool exclusive) NO_THREAD_SAFETY_ANALYSIS;
+  void ReleaseAlone(bool exclusive) NO_THREAD_SAFETY_ANALYSIS;
 
   std::atomic<uint32_t> state_{0};
-  HANDLE shared_gate_;
-  HANDLE exclusive_gate_;
+  HANDLE shared_gate_ = nullptr;
+  HANDLE exclusive_gate_ = nullptr;
+  bool without_gates_ = false;  // set by the constructor only
+  base::CLock serial_;
 };
 
 // Without a time-out the acquire always succeeds, which the analysis cannot see.

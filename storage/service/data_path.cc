@@ -46,8 +46,16 @@ std::u16string GetAppDataBrowserDir() {
   base::CAutoLock lock(root.lock);
   if (root.path.empty()) {
     char16_t folder[MAX_PATH] = {};
-    if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK) {
+    // A new account may have no configuration folder yet: it is made here, owner-only, so that
+    // the data folders below it stay within their depth.
+    if (SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                         folder) == S_OK) {
       root.path = std::u16string(folder) + kBrowserDirSuffix;
+    } else if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) ==
+               S_OK) {
+      // It could not be made: still name the right place (writes there fail and say so), but
+      // do not keep it, so that the next use tries to make it again.
+      return std::u16string(folder) + kBrowserDirSuffix;
     }
   }
   return root.path;

@@ -30,8 +30,10 @@ inline constexpr char16_t kUserFolderPrefix[] = u"0A73B7929C9546628F097CEEACA6E0
 std::u16string BuildDataPath(int kind, std::u16string_view suffix, int style, LPCWSTR user_name);
 
 // The application-data root: SHGetFolderPathW(CSIDL_APPDATA) + "/orvex/browser/", i.e.
-// "$XDG_CONFIG_HOME/orvex/browser/". Computed on first use and kept for the process; when
-// SHGetFolderPathW fails the result is "" and the next call tries again.
+// "$XDG_CONFIG_HOME/orvex/browser/". The configuration folder is made when missing
+// (CSIDL_FLAG_CREATE). Computed on first use and kept for the process; when the folder cannot
+// be made the root is returned but not kept, and when it cannot even be named the result is
+// ""; either way the next call tries again.
 std::u16string GetAppDataBrowserDir();
 
 // The folder of the process's executable (GetModuleFileNameW, 260 characters), without a

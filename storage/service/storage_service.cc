@@ -1,5 +1,7 @@
 #include "storage/service/storage_service.h"
 
+#include <new>
+
 #include "base/trace.h"
 #include "storage/service/data_path.h"
 #include "storage/sync/string_copy.h"
@@ -14,16 +16,22 @@ HRESULT CStorageService::Initialize(int kind, int style, LPCWSTR user_name) {
   kind_ = kind;
   style_ = style;
   user_name_ = CopyStringOrThrow(user_name);
-  data_path_ = BuildDataPath(kind_, std::u16string_view(), style_, user_name_);
+  try {
+    data_path_ = BuildDataPath(kind_, std::u16string_view(), style_, user_name_);
 
-  // New companions each time; the previous ones, if any, go with their last reference. The
-  // new creater starts with an empty storage cache.
-  sync_manager_ = base::scoped_refptr<CStorageSyncManager>(new CStorageSyncManager());
-  sync_timer_ = base::scoped_refptr<CStorageSyncTimer>(new CStorageSyncTimer());
-  creater_ = base::scoped_refptr<CStorageCreater>(new CStorageCreater());
-  creater_->SetSyncObjects(sync_manager_.get(), sync_timer_.get());
-  creater_->SetBasePath(data_path_);
-  creater_->LoadStorageRegistry();
+    // New companions each time; the previous ones, if any, go with their last reference. The
+    // new creater starts with an empty storage cache.
+    sync_manager_ = base::scoped_refptr<CStorageSyncManager>(new CStorageSyncManager());
+    sync_timer_ = base::scoped_refptr<CStorageSyncTimer>(new CStorageSyncTimer());
+    creater_ = base::scoped_refptr<CStorageCreater>(new CStorageCreater());
+    creater_->SetSyncObjects(sync_manager_.get(), sync_timer_.get());
+    creater_->SetBasePath(data_path_);
+    creater_->LoadStorageRegistry();
+  } catch (const std::bad_alloc&) {
+    // Out of memory part-way: still uninitialised. What was made already stays until the
+    // next Initialize replaces it.
+    return E_FAIL;
+  }
   initialized_ = 1;
   return S_OK;
 }

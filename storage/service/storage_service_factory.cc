@@ -1,5 +1,7 @@
 #include "storage/service/storage_service_factory.h"
 
+#include <new>
+
 #include "base/string_conversions.h"
 #include "storage/service/data_path.h"
 #include "storage/service/storage_service.h"
@@ -31,18 +33,26 @@ std::u16string CStorageServiceFactory::BuildServiceKey(int kind, int style, LPCW
 HRESULT CStorageServiceFactory::GetStorageService(int kind, int style, LPCWSTR user_name,
                                                   IStorageServiceEx** out) {
   if (out == nullptr) return E_POINTER;
+  // Null on every failure, so that no caller mistakes what it passed in for a service.
+  *out = nullptr;
   base::CAutoLock lock(lock_);
-  std::u16string key = BuildServiceKey(kind, style, user_name);
-  auto cached = services_.find(key);
-  if (cached != services_.end()) return cached->second.CopyTo(out);
+  try {
+    std::u16string key = BuildServiceKey(kind, style, user_name);
+    auto cached = services_.find(key);
+    if (cached != services_.end()) return cached->second.CopyTo(out);
 
-  ATL::CComObject<CStorageService>* object = nullptr;
-  if (FAILED(ATL::CComObject<CStorageService>::CreateInstance(&object))) return S_OK;
-  ATL::CComPtr<IStorageServiceEx> service(object);
-  if (FAILED(service->Initialize(kind, style, user_name))) return S_OK;
-  services_.emplace(std::move(key), service);
-  *out = service.Detach();
-  return S_OK;
+    ATL::CComObject<CStorageService>* object = nullptr;
+    HRESULT hr = ATL::CComObject<CStorageService>::CreateInstance(&object);
+    if (FAILED(hr)) return hr;
+    ATL::CComPtr<IStorageServiceEx> service(object);
+    hr = service->Initialize(kind, style, user_name);
+    if (FAILED(hr)) return hr;
+    services_.emplace(std::move(key), service);
+    *out = service.Detach();
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT CStorageServiceFactory::DoInitService() { return S_OK; }

@@ -36,8 +36,7 @@ BOOL CStorageSyncThread::Start() {
 BOOL CStorageSyncThread::PostTask(std::unique_ptr<Thread::CTask> task) {
   base::scoped_refptr<Thread::CThreadMessageLoopProxy> proxy = thread_->message_loop_proxy();
   if (!proxy) return FALSE;
-  proxy->PostTask(std::move(task));
-  return TRUE;
+  return proxy->PostTask(std::move(task)) ? TRUE : FALSE;
 }
 
 BOOL CStorageSyncThread::Stop() { return thread_->Stop(); }

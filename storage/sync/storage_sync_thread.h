@@ -15,8 +15,9 @@ class CStorageSyncThread : public base::CRefCountedThreadSafe<CStorageSyncThread
   CStorageSyncThread();
 
   BOOL Start();
-  // Hands `task` to the thread's loop; FALSE (the task destroyed unrun) without a loop. A
-  // task posted after the thread stopped is destroyed unrun as well.
+  // Queues `task` on the thread's loop: TRUE. FALSE, with the task destroyed unrun, when the
+  // thread was never started or has stopped: the caller must then run the work elsewhere or
+  // do without it.
   BOOL PostTask(std::unique_ptr<Thread::CTask> task);
   // Runs every task posted before, then ends the thread and waits for it. 0 when the thread
   // is not running, or when called on the thread itself.

@@ -1,5 +1,7 @@
 #include "storage/sync/storage_sync_timer.h"
 
+#include <utility>
+
 #include "base/trace.h"
 #include "browserplatform/synchapi.h"
 
@@ -35,24 +37,33 @@ HANDLE CStorageSyncTimer::CreateTimer(WAITORTIMERCALLBACK callback, void* contex
 
 void CStorageSyncTimer::DeleteTimer(HANDLE timer) {
   LazyInit();
+  if (timer == nullptr) return;
   HANDLE queue;
   {
     base::CAutoLock guard(lock_);
     queue = queue_;
   }
-  // Not under our lock: waiting for a callback while holding it could block Uninit.
-  if (queue != nullptr && timer != nullptr) {
-    DeleteTimerQueueTimer(queue, timer, INVALID_HANDLE_VALUE);
+  // Not under lock_: the call waits for a running callback.
+  if (queue != nullptr) {
+    if (DeleteTimerQueueTimer(queue, timer, INVALID_HANDLE_VALUE)) return;
+    // Called from the timer's own callback: deleted, and it cannot wait for itself.
+    if (GetLastError() == ERROR_IO_PENDING) return;
   }
+  // No queue, or Uninit took it before our call reached it: then the timer goes with the
+  // queue, and Uninit, which holds deletion_lock_ from before it takes the queue, is the one
+  // that waits for its callback. Wait for that deletion to end.
+  base::CAutoLock wait(deletion_lock_);
 }
 
 void CStorageSyncTimer::Uninit() {
   base::CPerformanceTrace trace(u"Storage::CStorageSyncTimer::Uninit");
+  base::CAutoLock deletion(deletion_lock_);
   HANDLE queue;
   {
     base::CAutoLock guard(lock_);
-    queue = queue_;
-    queue_ = nullptr;
+    queue = std::exchange(queue_, nullptr);
+    // Also when the queue was never made: none is made after this.
+    InterlockedExchange(&initialised_, 1);
   }
   if (queue != nullptr) DeleteTimerQueueEx(queue, INVALID_HANDLE_VALUE);
 }

@@ -94,6 +94,7 @@ TEST(TimeTest, MonotonicAndWallClocks) {
     ASSERT_GE(now, previous);
     previous = now;
   }
+  // The time that passes is what the clock must show.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_GE(base::MonotonicMicroseconds() - previous, 19000);
 

@@ -4,6 +4,8 @@
 
 #include <regex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/logging.h"
 #include "base/string_conversions.h"
@@ -47,6 +49,32 @@ TEST(FunctionTraceTest, EmptyArgumentsAndDisabledLevel) {
   { base::CFunctionTrace trace(u"Name", u"x"); }
   EXPECT_TRUE(quiet.lines().empty());
   EXPECT_EQ(quiet.indent(), 0);
+}
+
+// The indentation follows the traced scopes whatever is logged: with function traces off,
+// lines of other levels inside them are still indented, one step per open scope.
+TEST(FunctionTraceTest, ScopesIndentLinesOfOtherLevelsWhenTheirOwnLevelIsOff) {
+  CapturingLogController log(/*min_level=*/base::kLogLevelPerformance);
+  {
+    base::CFunctionTrace outer(u"Outer");
+    base::Log(base::kLogLevelPerformance, base::kLogCategoryPerformance, u"one deep");
+    {
+      base::CFunctionTrace inner(u"Inner", 7);
+      base::Log(base::kLogLevelPerformance, base::kLogCategoryPerformance, u"two deep");
+    }
+    base::Log(base::kLogLevelPerformance, base::kLogCategoryPerformance, u"one deep again");
+  }
+  base::Log(base::kLogLevelPerformance, base::kLogCategoryPerformance, u"outside");
+
+  std::vector<testing_support::LogLine> lines = log.lines();
+  ASSERT_EQ(lines.size(), 4u);
+  const std::pair<const char16_t*, int> kExpected[] = {
+      {u"one deep", 1}, {u"two deep", 2}, {u"one deep again", 1}, {u"outside", 0}};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].text, kExpected[i].first);
+    EXPECT_EQ(lines[i].indent, kExpected[i].second) << base::WideToUTF8(lines[i].text);
+  }
+  EXPECT_EQ(log.indent(), 0);
 }
 
 TEST(FunctionTraceTest, ArgumentTextIsCutAt2047Characters) {

@@ -66,21 +66,67 @@ TEST(ValueObjectTest, FreshValueIsEmpty) {
   EXPECT_TRUE(Equal(value, New<IValueObject>()));
 }
 
-TEST(ValueObjectTest, ByteImageRebuildsAnEqualValue) {
-  const Bytes image = {0x00, 0x01, 0xFF, 0x00, 0x7F};
-  Bytes source = image;
-  CComPtr<IValueObject> value = ValueOf(source);
-  source[0] = 0x55;  // the value holds a copy
-  EXPECT_EQ(image, BytesOf(value));
+// Every way of filling a value from a source (bytes, the factory's value, a host's own value,
+// the value itself) gives the source's bytes, equal to the source and independent of it; and
+// the value's byte image rebuilds an equal value.
+TEST(ValueObjectTest, FillingFromAnySourceGivesAnEqualIndependentCopy) {
+  enum class Source { kBytes, kFactoryValue, kHostValue, kItself };
+  const Bytes kImages[] = {{}, {0x00, 0x01, 0xFF, 0x00, 0x7F}};
+  for (Source source :
+       {Source::kBytes, Source::kFactoryValue, Source::kHostValue, Source::kItself}) {
+    for (const Bytes& image : kImages) {
+      SCOPED_TRACE(testing::Message()
+                   << "source " << static_cast<int>(source) << ", " << image.size() << " bytes");
+      CComPtr<IValueObject> value = ValueOf({0x42});
+      Bytes bytes = image;
+      CComPtr<IValueObject> from;  // the source value, where there is one
+      ATL::CComObject<CHostValue>* host = nullptr;
+      switch (source) {
+        case Source::kBytes:
+          ASSERT_EQ(S_OK, value->SetBuffer(bytes.data(), static_cast<ULONG>(bytes.size())));
+          break;
+        case Source::kFactoryValue:
+          from = ValueOf(image);
+          ASSERT_EQ(S_OK, value->CopyFrom(from));
+          break;
+        case Source::kHostValue:
+          ASSERT_EQ(S_OK, ATL::CComObject<CHostValue>::CreateInstance(&host));
+          from = host;
+          host->bytes = image;
+          ASSERT_EQ(S_OK, value->CopyFrom(from));
+          break;
+        case Source::kItself:
+          value = ValueOf(image);
+          ASSERT_EQ(S_OK, value->CopyFrom(value));
+          break;
+      }
+      EXPECT_EQ(image, BytesOf(value));
+      if (from) {
+        EXPECT_TRUE(Equal(value, from));
+      }
 
-  const BYTE* data = nullptr;
-  ULONG size = 0;
-  ASSERT_EQ(S_OK, value->GetBuffer(&data));
-  ASSERT_EQ(S_OK, value->GetSize(&size));
-  CComPtr<IValueObject> rebuilt = New<IValueObject>();
-  ASSERT_EQ(S_OK, rebuilt->SetBuffer(data, size));
-  EXPECT_TRUE(Equal(value, rebuilt));
+      const BYTE* data = nullptr;
+      ULONG size = 0;
+      ASSERT_EQ(S_OK, value->GetBuffer(&data));
+      ASSERT_EQ(S_OK, value->GetSize(&size));
+      CComPtr<IValueObject> rebuilt = New<IValueObject>();
+      ASSERT_EQ(S_OK, rebuilt->SetBuffer(data, size));
+      EXPECT_TRUE(Equal(value, rebuilt));
 
+      // Changing the source afterwards leaves the value alone.
+      bytes.push_back(0x33);
+      if (host) {
+        host->bytes.push_back(0x33);
+      } else if (from) {
+        ASSERT_EQ(S_OK, from->SetBuffer(bytes.data(), static_cast<ULONG>(bytes.size())));
+      }
+      EXPECT_EQ(image, BytesOf(value));
+      if (from) {
+        EXPECT_FALSE(Equal(value, from));
+      }
+    }
+  }
+  CComPtr<IValueObject> value = ValueOf({1, 2});
   ASSERT_EQ(S_OK, value->SetBuffer(nullptr, 0));
   EXPECT_EQ(Bytes{}, BytesOf(value));
 }
@@ -133,30 +179,6 @@ TEST(ValueObjectTest, IsEqualComparesSizeAndBytes) {
     EXPECT_EQ(c.equal, Equal(b, a));
     EXPECT_TRUE(Equal(a, a));
   }
-}
-
-TEST(ValueObjectTest, CopyFromMakesAnIndependentCopy) {
-  CComPtr<IValueObject> source = ValueOf({9, 8, 7});
-  CComPtr<IValueObject> copy = ValueOf({1});
-  ASSERT_EQ(S_OK, copy->CopyFrom(source));
-  EXPECT_TRUE(Equal(copy, source));
-  ASSERT_EQ(S_OK, source->SetBuffer(reinterpret_cast<const BYTE*>("z"), 1));
-  EXPECT_EQ((Bytes{9, 8, 7}), BytesOf(copy));
-  ASSERT_EQ(S_OK, copy->CopyFrom(copy));
-  EXPECT_EQ((Bytes{9, 8, 7}), BytesOf(copy));
-}
-
-TEST(ValueObjectTest, ReadsAHostsOwnValue) {
-  ATL::CComObject<CHostValue>* raw = nullptr;
-  ASSERT_EQ(S_OK, ATL::CComObject<CHostValue>::CreateInstance(&raw));
-  CComPtr<IValueObject> host(raw);
-  raw->bytes = {4, 5, 6};
-  CComPtr<IValueObject> value = New<IValueObject>();
-  ASSERT_EQ(S_OK, value->CopyFrom(host));
-  EXPECT_EQ((Bytes{4, 5, 6}), BytesOf(value));
-  EXPECT_TRUE(Equal(value, host));
-  raw->bytes = {4, 5};
-  EXPECT_FALSE(Equal(value, host));
 }
 
 TEST(ValueObjectTest, TaskMemoryGivesUniqueBlocksForZeroSize) {

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "browserplatform/atlbase.h"
@@ -13,6 +12,7 @@
 #include "browserstorage/object_factory.h"
 #include "browserstorage/storage_service.h"
 #include "tests/common/app_data_root.h"
+#include "tests/common/eventually.h"
 #include "tests/common/temp_folder.h"
 #include "tests/integration/storage_library.h"
 
@@ -142,11 +142,9 @@ TEST_F(KeyValueHostTest, ChangesReachTheFileInTheBackground) {
   EXPECT_EQ(storage->SetValue(ATL::CComBSTR(u"late"), NewValue({0xBE, 0xEF})), S_OK);
   const std::string file = storage_test::StyleTwoUserFolder(kUser) + "userpref_v2";
   EXPECT_FALSE(platform_test::Exists(file)) << "written before the sync interval";
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (platform_test::ReadNative(file).find("value=\"beef\"") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  EXPECT_TRUE(testing_support::Eventually(
+      [&] { return platform_test::ReadNative(file).find("value=\"beef\"") != std::string::npos; },
+      std::chrono::seconds(20)));
   EXPECT_NE(platform_test::ReadNative(file).find("<Item key=\"late\" value=\"beef\">"),
             std::string::npos);
   EXPECT_FALSE(platform_test::Exists(file + ".tmp"));

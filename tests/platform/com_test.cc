@@ -144,15 +144,47 @@ TEST_F(ComTest, QueryInterfaceFollowsTheMap) {
   EXPECT_EQ(greeter->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
 }
 
-TEST_F(ComTest, FailedFinalConstructDestroysTheObject) {
-  g_final_construct_result = E_OUTOFMEMORY;
-  ATL::CComObject<CThing>* thing = reinterpret_cast<ATL::CComObject<CThing>*>(1);
-  EXPECT_EQ(ATL::CComObject<CThing>::CreateInstance(&thing), E_OUTOFMEMORY);
-  EXPECT_EQ(thing, nullptr);
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(CThing::_CreatorClass::CreateInstance(nullptr, IID_IUnknown, &out), E_OUTOFMEMORY);
-  EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(g_destroyed, 2);
+// Every way of creating an object agrees: a failing FinalConstruct destroys the object and
+// answers its code with a null pointer; any success (S_FALSE too) hands the object out.
+TEST_F(ComTest, FinalConstructDecidesEveryCreationPath) {
+  ATL::CComPtr<IClassFactory> factory;
+  ASSERT_EQ(
+      ATL::AtlGetClassObject(kObjectMap, 2, kClsidThing, IID_IClassFactory, factory.ReceiveVoid()),
+      S_OK);
+  const HRESULT kResults[] = {S_OK, S_FALSE, E_OUTOFMEMORY, E_FAIL};
+  for (HRESULT result : kResults) {
+    SCOPED_TRACE(testing::Message() << "FinalConstruct answers 0x" << std::hex << result);
+    g_final_construct_result = result;
+    g_destroyed = 0;
+
+    ATL::CComObject<CThing>* thing = reinterpret_cast<ATL::CComObject<CThing>*>(1);
+    EXPECT_EQ(ATL::CComObject<CThing>::CreateInstance(&thing), result);
+    void* created = reinterpret_cast<void*>(1);
+    HRESULT created_hr = CThing::_CreatorClass::CreateInstance(nullptr, IID_IUnknown, &created);
+    void* made = reinterpret_cast<void*>(1);
+    HRESULT made_hr = factory->CreateInstance(nullptr, uuidof<IGreeter>(), &made);
+
+    if (FAILED(result)) {
+      EXPECT_EQ(thing, nullptr);
+      EXPECT_EQ(created_hr, result);
+      EXPECT_EQ(created, nullptr);
+      EXPECT_EQ(made_hr, result);
+      EXPECT_EQ(made, nullptr);
+      EXPECT_EQ(g_destroyed, 3);
+      continue;
+    }
+    ASSERT_NE(thing, nullptr);
+    thing->AddRef();
+    thing->Release();
+    EXPECT_TRUE(SUCCEEDED(created_hr));
+    ASSERT_NE(created, nullptr);
+    static_cast<IUnknown*>(created)->Release();
+    EXPECT_TRUE(SUCCEEDED(made_hr));
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(static_cast<IGreeter*>(made)->Greet(), 42);
+    static_cast<IGreeter*>(made)->Release();
+    EXPECT_EQ(g_destroyed, 3);
+  }
 }
 
 TEST_F(ComTest, AggregationAnswersIUnknownThroughTheOuterObject) {

@@ -2,16 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 #include <vector>
 
 #include "browserplatform/handleapi.h"
 #include "browserplatform/synchapi.h"
+#include "platform/handle_table.h"
+#include "tests/common/eventually.h"
 
 namespace {
 
 constexpr DWORD kLongWait = 10000;
+
+// True once a thread is blocked waiting for a packet of `port`.
+bool BlockedOn(HANDLE port) {
+  return testing_support::Eventually(
+      [&] { return platform::BlockedWaiterCountForTesting(port) == 1; });
+}
 
 struct HandleCloser {
   void operator()(HANDLE handle) const { CloseHandle(handle); }
@@ -75,7 +82,7 @@ TEST(CompletionPortTest, WaiterWakesForAPacketPostedLater) {
   ScopedHandle port = NewPort();
   Dequeued d;
   std::thread waiter([&] { d = Get(port.get(), kLongWait); });
-  Sleep(20);
+  ASSERT_TRUE(BlockedOn(port.get()));
   ASSERT_TRUE(PostQueuedCompletionStatus(port.get(), 7, 8, nullptr));
   waiter.join();
   EXPECT_TRUE(d.ok);
@@ -87,13 +94,8 @@ TEST(CompletionPortTest, ClosingThePortReleasesItsWaiterAsAbandoned) {
   HANDLE port = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
   ASSERT_NE(port, nullptr);
   Dequeued d;
-  std::atomic<bool> started{false};
-  std::thread waiter([&] {
-    started = true;
-    d = Get(port, kLongWait);
-  });
-  while (!started) Sleep(1);
-  Sleep(50);  // Let it block in the port.
+  std::thread waiter([&] { d = Get(port, kLongWait); });
+  ASSERT_TRUE(BlockedOn(port));
   EXPECT_TRUE(CloseHandle(port));
   waiter.join();
   EXPECT_FALSE(d.ok);

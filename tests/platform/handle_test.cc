@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "browserplatform/synchapi.h"
+#include "tests/common/handle_limit.h"
+
 #include <thread>
 
 namespace {
@@ -22,6 +25,25 @@ TEST(HandleTest, LastErrorIsPerThread) {
   std::thread([&] { seen = GetLastError(); }).join();
   EXPECT_EQ(seen, 0u);
   EXPECT_EQ(GetLastError(), 42u);
+}
+
+TEST(HandleTest, AFullTableRefusesNewObjectsUntilAHandleIsClosed) {
+  HANDLE first = nullptr;
+  {
+    testing_support::ScopedHandleLimit limit(1);
+    first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(first, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(CreateSemaphoreW(nullptr, 0, 1, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+    ASSERT_TRUE(CloseHandle(first));
+    first = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_NE(first, nullptr) << "a closed handle makes room";
+  }
+  HANDLE second = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_NE(second, nullptr) << "no limit once the scope is left";
+  CloseHandle(first);
+  CloseHandle(second);
 }
 
 }  // namespace

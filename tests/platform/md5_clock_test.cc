@@ -55,6 +55,7 @@ TEST(ClockTest, CountersAdvanceAndAgree) {
   ASSERT_GT(frequency.QuadPart, 0);
   ASSERT_TRUE(QueryPerformanceCounter(&before));
   ULONGLONG ticks_before = GetTickCount64();
+  // The time that passes is what the counters must show.
   std::this_thread::sleep_for(std::chrono::milliseconds(30));
   ASSERT_TRUE(QueryPerformanceCounter(&after));
   ULONGLONG ticks_after = GetTickCount64();

@@ -1,13 +1,14 @@
 // MsgWaitForMultipleObjectsEx: objects, new or available input, time-outs and bad arguments.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
 #include <thread>
 
 #include "browserplatform/handleapi.h"
 #include "browserplatform/synchapi.h"
 #include "browserplatform/winuser.h"
+#include "platform/handle_table.h"
+#include "tests/common/eventually.h"
 #include "tests/platform/window_test_util.h"
 
 namespace {
@@ -35,13 +36,12 @@ TEST_F(MsgWaitTest, AMessagePostedFromAnotherThreadEndsTheWait) {
     HANDLE handles[] = {event.get()};
     EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, handles, 30, QS_ALLINPUT, 0), WAIT_TIMEOUT);
 
-    std::atomic<bool> waiting{false};
     std::thread poster([&] {
-      while (!waiting.load()) Sleep(1);
-      Sleep(20);
+      // Posted once the wait below is blocked on its objects, the event among them.
+      EXPECT_TRUE(testing_support::Eventually(
+          [&] { return platform::BlockedWaiterCountForTesting(event.get()) == 1; }));
       EXPECT_TRUE(PostMessageW(window.get(), WM_USER + 1, 0, 0));
     });
-    waiting.store(true);
     EXPECT_EQ(MsgWaitForMultipleObjectsEx(1, handles, kLongWait, QS_ALLINPUT, 0),
               WAIT_OBJECT_0 + 1);
     poster.join();

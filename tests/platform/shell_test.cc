@@ -88,22 +88,60 @@ TEST_F(AppDataTest, FallsBackToThePasswordDatabase) {
   EXPECT_TRUE(path().ends_with("/.config")) << path();
 }
 
-TEST_F(AppDataTest, CreatesTheFolderWhenAsked) {
+// CSIDL_FLAG_CREATE makes a missing configuration folder owner-only, with a few missing
+// parents under $XDG_CONFIG_HOME and none above ".config" under a home; a deeper gap creates
+// nothing.
+TEST_F(AppDataTest, CreatesAMissingFolderOwnerOnlyWithinABound) {
+  namespace fs = std::filesystem;
+  const struct {
+    const char* xdg;   // below the test folder; null: unset
+    const char* home;  // below the test folder, used when xdg is null
+    HRESULT expected;
+    const char* made;  // the topmost folder made, or the one that must not be made
+  } cases[] = {
+      {"x3/b/config", nullptr, S_OK, "x3"},
+      {"x4/b/c/config", nullptr, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), "x4"},
+      {nullptr, "home", S_OK, "home/.config"},
+      {nullptr, "nohome", HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), "nohome"},
+      {"file/config", nullptr, HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), "file/config"},
+  };
   platform_test::TempFolder folder;
   ASSERT_TRUE(folder.valid());
-  const std::string config = folder.Native("a/b/config");
-  xdg_.Set(config.c_str());
-  ASSERT_EQ(Get(), S_OK);
-  EXPECT_FALSE(std::filesystem::exists(config));
-  ASSERT_EQ(Get(CSIDL_APPDATA | CSIDL_FLAG_CREATE), S_OK);
-  EXPECT_EQ(path(), config);
-  EXPECT_TRUE(std::filesystem::is_directory(config));
-  EXPECT_EQ(Get(CSIDL_APPDATA | CSIDL_FLAG_CREATE), S_OK);  // existing is fine
-
-  const std::string blocked = folder.Native("file/config");
+  fs::create_directory(folder.Native("home"));
   platform_test::WriteNative(folder.Native("file"), "x");
-  xdg_.Set(blocked.c_str());
-  EXPECT_EQ(Get(CSIDL_APPDATA | CSIDL_FLAG_CREATE), HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.xdg ? c.xdg : c.home);
+    const std::string xdg = c.xdg ? folder.Native(c.xdg) : "";
+    const std::string home = c.home ? folder.Native(c.home) : "";
+    xdg_.Set(c.xdg ? xdg.c_str() : nullptr);
+    home_.Set(c.home ? home.c_str() : nullptr);
+    const std::string config = c.xdg ? xdg : home + "/.config";
+    ASSERT_EQ(Get(), S_OK);
+    EXPECT_FALSE(fs::exists(config)) << "made without being asked";
+
+    EXPECT_EQ(Get(CSIDL_APPDATA | CSIDL_FLAG_CREATE), c.expected);
+    const std::string made = folder.Native(c.made);
+    if (FAILED(c.expected)) {
+      EXPECT_FALSE(fs::exists(made));
+      continue;
+    }
+    EXPECT_EQ(path(), config);
+    for (std::string level = config; level.size() >= made.size();
+         level = fs::path(level).parent_path()) {
+      ASSERT_TRUE(fs::is_directory(level)) << level;
+      EXPECT_EQ(fs::status(level).permissions() & fs::perms::all, fs::perms::owner_all) << level;
+    }
+    EXPECT_EQ(Get(CSIDL_APPDATA | CSIDL_FLAG_CREATE), S_OK);  // existing is fine
+  }
+
+  // An existing folder keeps its permissions.
+  const std::string shared = folder.Native("shared");
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  xdg_.Set(shared.c_str());
+  EXPECT_EQ(Get(CSIDL_APPDATA | CSIDL_FLAG_CREATE), S_OK);
+  EXPECT_EQ(fs::status(shared).permissions() & fs::perms::all,
+            fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
 }
 
 TEST_F(AppDataTest, RefusesWhatDoesNotFitOrIsUnknown) {

@@ -9,6 +9,7 @@
 
 #include "browserplatform/handleapi.h"
 #include "browserplatform/ioapiset.h"
+#include "platform/handle_table.h"
 #include "tests/common/eventually.h"
 
 namespace {
@@ -17,6 +18,11 @@ using testing_support::Eventually;
 
 // Bounds every wait that is expected to succeed, so that a fault fails instead of hanging.
 constexpr DWORD kLongWait = 10000;
+
+// True once `count` threads are blocked in a wait on `handle`.
+bool BlockedOn(HANDLE handle, size_t count) {
+  return Eventually([&] { return platform::BlockedWaiterCountForTesting(handle) == count; });
+}
 
 struct HandleCloser {
   void operator()(HANDLE handle) const { CloseHandle(handle); }
@@ -123,8 +129,9 @@ TEST(EventTest, ManualResetReleasesEveryWaiterAndStaysSignalled) {
       if (WaitForSingleObject(event.get(), kLongWait) == WAIT_OBJECT_0) ++released;
     });
   }
-  Sleep(20);
+  ASSERT_TRUE(BlockedOn(event.get(), 3));
   ASSERT_TRUE(SetEvent(event.get()));
+  EXPECT_EQ(platform::BlockedWaiterCountForTesting(event.get()), 0u);
   for (auto& waiter : waiters) waiter.join();
   EXPECT_EQ(released, 3);
   EXPECT_EQ(WaitForSingleObject(event.get(), 0), WAIT_OBJECT_0);
@@ -136,14 +143,9 @@ TEST(EventTest, ManualResetReleasesEveryWaiterAndStaysSignalled) {
 // does not take the release back from a waiter that was already blocked.
 TEST(EventTest, ResetRightAfterSetStillReleasesBlockedWaiter) {
   ScopedHandle event = NewEvent(/*manual_reset=*/true, /*signaled=*/false);
-  std::atomic<bool> started{false};
   DWORD result = WAIT_FAILED;
-  std::thread waiter([&] {
-    started = true;
-    result = WaitForSingleObject(event.get(), kLongWait);
-  });
-  ASSERT_TRUE(Eventually([&] { return started.load(); }));
-  Sleep(100);  // Let it block.
+  std::thread waiter([&] { result = WaitForSingleObject(event.get(), kLongWait); });
+  ASSERT_TRUE(BlockedOn(event.get(), 1));
   ASSERT_TRUE(SetEvent(event.get()));
   ASSERT_TRUE(ResetEvent(event.get()));
   waiter.join();
@@ -162,12 +164,12 @@ TEST(EventTest, AutoResetReleasesExactlyOneWaiterPerSignal) {
       if (WaitForSingleObject(event.get(), kLongWait) == WAIT_OBJECT_0) ++released;
     });
   }
-  Sleep(20);
+  ASSERT_TRUE(BlockedOn(event.get(), 3));
   for (int signal = 1; signal <= 3; ++signal) {
     ASSERT_TRUE(SetEvent(event.get()));
-    ASSERT_TRUE(Eventually([&] { return released >= signal; }));
-    Sleep(30);  // Room for a second, wrongful release to show.
-    EXPECT_EQ(released, signal);
+    // The signal completes the wait it satisfies before SetEvent returns: exactly one.
+    EXPECT_EQ(platform::BlockedWaiterCountForTesting(event.get()), 3u - signal);
+    ASSERT_TRUE(Eventually([&] { return released == signal; }));
   }
   for (auto& waiter : waiters) waiter.join();
   EXPECT_EQ(WaitForSingleObject(event.get(), 0), WAIT_TIMEOUT);
@@ -308,11 +310,12 @@ TEST(WaitTest, WaitAllHoldsNothingWhileItBlocks) {
 
   DWORD result = WAIT_FAILED;
   std::thread waiter([&] { result = WaitForMultipleObjects(2, both, TRUE, kLongWait); });
-  Sleep(30);
+  ASSERT_TRUE(BlockedOn(b.get(), 1));
   // A blocked wait-all must have left A free.
   EXPECT_EQ(WaitForSingleObject(a.get(), kLongWait), WAIT_OBJECT_0);
   ASSERT_TRUE(ReleaseSemaphore(b.get(), 1, nullptr));
-  Sleep(30);
+  // B alone does not satisfy it, and it takes nothing while it waits.
+  EXPECT_EQ(platform::BlockedWaiterCountForTesting(b.get()), 1u);
   ASSERT_TRUE(ReleaseSemaphore(a.get(), 1, nullptr));
   waiter.join();
   EXPECT_EQ(result, WAIT_OBJECT_0);
@@ -388,12 +391,13 @@ TEST(WaitTest, ClosingTheHandleDuringAWaitLeavesTheWaitRunning) {
   ASSERT_NE(event, nullptr);
   DWORD result = WAIT_FAILED;
   std::thread waiter([&] { result = WaitForSingleObject(event, 200); });
-  Sleep(30);
+  ASSERT_TRUE(BlockedOn(event, 1));
   EXPECT_TRUE(CloseHandle(event));
   waiter.join();
   EXPECT_EQ(result, WAIT_TIMEOUT);
 }
 
+// Sleep itself is under test here: the time that passes is what is measured.
 TEST(WaitTest, SleepWaitsAtLeastTheGivenTime) {
   auto start = std::chrono::steady_clock::now();
   Sleep(0);

@@ -66,6 +66,7 @@ void DeleteOwnQueue(void* parameter, BOOLEAN) {
   SetEvent(probe->entered.get());
 }
 
+// Holds the worker up for a while: the stall itself is the scenario.
 void StallWorker(void*, BOOLEAN) { Sleep(200); }
 
 class TimerQueueTest : public testing::Test {
@@ -89,7 +90,8 @@ class TimerQueueTest : public testing::Test {
     return probe_.timer;
   }
 
-  // The count stays put for a while: nothing fires any more.
+  // The count stays put for a while: nothing fires any more. Not a wait for an event: a call
+  // that wrongly comes has time to show.
   void ExpectNoMoreCalls() {
     int calls = probe_.calls;
     Sleep(60);
@@ -121,7 +123,7 @@ TEST_F(TimerQueueTest, PeriodicTimerFiresNearItsPeriodUntilDeleted) {
   constexpr auto kPeriod = std::chrono::milliseconds(20);
   auto start = Clock::now();
   HANDLE timer = AddTimer(Count, 20, 20);
-  Sleep(400);
+  Sleep(400);  // the calls made in this time are what is counted
   int calls = probe_.calls;
   auto elapsed = Clock::now() - start;
   EXPECT_GE(calls, 3);
@@ -140,7 +142,7 @@ TEST_F(TimerQueueTest, LatePeriodicTimerDoesNotCatchUpInABurst) {
   HANDLE staller = nullptr;
   ASSERT_TRUE(CreateTimerQueueTimer(&staller, queue_, StallWorker, nullptr, 0, 0, 0));
   HANDLE timer = AddTimer(Count, 10, 10);
-  Sleep(400);
+  Sleep(400);  // the calls made in this time are what is counted
   int calls = probe_.calls;
   auto elapsed = Clock::now() - start;
   EXPECT_GE(calls, 1);
@@ -171,6 +173,7 @@ TEST_F(TimerQueueTest, DeleteWithInvalidHandleValueWaitsForTheRunningCallback) {
     deleted = DeleteTimerQueueTimer(queue_, timer, INVALID_HANDLE_VALUE);
     returned = true;
   });
+  // Not a wait for an event: a deletion that wrongly returns early has time to show.
   Sleep(60);
   EXPECT_FALSE(returned);
   EXPECT_TRUE(probe_.running);
@@ -254,6 +257,7 @@ TEST_F(TimerQueueTest, DeleteQueueWithInvalidHandleValueWaitsForRunningCallbacks
     deleted = DeleteTimerQueueEx(queue_, INVALID_HANDLE_VALUE);
     returned = true;
   });
+  // Not a wait for an event: a deletion that wrongly returns early has time to show.
   Sleep(60);
   EXPECT_FALSE(returned);
   ASSERT_TRUE(SetEvent(probe_.release.get()));

@@ -96,7 +96,8 @@ TEST(WindowTest, DestroyedAndForgedHandlesAreRefusedEverywhere) {
     ASSERT_TRUE(PostMessageW(destroyed, WM_USER, 1, 2));
     ASSERT_TRUE(SetTimer(destroyed, 1, 10, nullptr));
     ASSERT_TRUE(DestroyWindow(destroyed));
-    // What the window had pending went with it.
+    // What the window had pending went with it. Not a wait for an event: the 10 ms timer, had
+    // it outlived the window, has time to fire.
     Sleep(20);
     EXPECT_TRUE(window_test::TakeAll().empty());
 

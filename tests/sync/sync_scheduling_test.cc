@@ -93,6 +93,7 @@ TEST_F(SyncSchedulingTest, BurstMakesOneTimerAndAnIdleTickStopsIt) {
   EXPECT_EQ(sync->changes_written.load(), 10);
   int syncs = sync->syncs.load();
   EXPECT_GE(syncs, 2);
+  // Not a wait for an event: a tick that wrongly comes has time to show.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(sync->syncs.load(), syncs) << "a stopped timer ticks no more";
 
@@ -115,11 +116,13 @@ TEST_F(SyncSchedulingTest, PostedWorkRunsOnOneThreadInPostingOrder) {
   ASSERT_EQ(threads.size(), 1u);
   EXPECT_NE(*threads.begin(), GetCurrentThreadId());
 
-  // After the thread stopped, posts are discarded and the synchroniser is released.
+  // After the thread stopped, a post fails: its task is destroyed at once, unrun, and gives
+  // the synchroniser back.
   EXPECT_TRUE(manager_->StopThread());
-  manager_->PostSync(sync.get());
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(manager_->PostSync(sync.get()));
+  EXPECT_FALSE(manager_->PostImport(sync.get()));
   EXPECT_EQ(sync->syncs.load(), 1);
+  EXPECT_EQ(sync->imports.load(), 1);
   EXPECT_EQ(sync->ref_count_for_testing(), 1);
 }
 
@@ -132,6 +135,7 @@ TEST_F(SyncSchedulingTest, StoppingEverythingWhileTimersFireNeverDeadlocks) {
       syncs.emplace_back(new ShortPeriodSynchroniser(manager.get(), timer.get()));
       syncs.back()->RecordSet(u"k", nullptr, i % 2);
     }
+    // Not a wait: the stop lands at a different point of the timers' life each round.
     std::this_thread::sleep_for(std::chrono::milliseconds(round % 3 * 10));
     // The order of UnInitialize: timers, then the thread, then the final syncs.
     timer->Uninit();

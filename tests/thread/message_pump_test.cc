@@ -83,7 +83,8 @@ TEST_P(PumpWakeTest, AnIdlePumpSleepsWithoutTimeOutUntilScheduleWorkFromAnotherT
   while (!delegate.load()) std::this_thread::yield();
   ASSERT_TRUE(delegate.load()->idle.WaitFor());
   const int idle_calls = delegate.load()->idle_calls;
-  // Asleep without a time-out: nothing brings it round again on its own.
+  // Asleep without a time-out: nothing brings it round again on its own. Not a wait for an
+  // event: a wrongful wake-up has time to show.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(delegate.load()->idle_calls, idle_calls);
 

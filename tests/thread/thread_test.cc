@@ -1,10 +1,12 @@
 // Thread::CThread with its loop and proxy: start, posting, stop, registration and log lines.
 #include "thread/thread.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -57,11 +59,11 @@ TEST_P(ThreadLoopTypeTest, ATaskPostedRightAfterStartRunsOnTheRegisteredLoop) {
   Signal ran;
   DWORD ran_on = 0;
   CThreadMessageLoop* current = nullptr;
-  thread.message_loop_proxy()->PostTask(MakeTask([&] {
+  EXPECT_TRUE(thread.message_loop_proxy()->PostTask(MakeTask([&] {
     ran_on = GetCurrentThreadId();
     current = CThreadMessageLoop::current();
     ran.Notify();
-  }));
+  })));
   ASSERT_TRUE(ran.WaitFor());
   EXPECT_EQ(ran_on, thread_id);
   ASSERT_NE(current, nullptr);
@@ -120,10 +122,11 @@ TEST(ThreadTest, APostThroughAProxyWhoseLoopIsGoneDestroysTheTaskUnrun) {
 
   bool ran = false;
   DWORD destroyed_on = 0;
-  proxy->PostTask(MakeTask([&] { ran = true; }, [&] { destroyed_on = GetCurrentThreadId(); }));
+  EXPECT_FALSE(
+      proxy->PostTask(MakeTask([&] { ran = true; }, [&] { destroyed_on = GetCurrentThreadId(); })));
   EXPECT_FALSE(ran);
   EXPECT_EQ(destroyed_on, GetCurrentThreadId());
-  proxy->PostTask(nullptr);
+  EXPECT_FALSE(proxy->PostTask(nullptr));
 }
 
 TEST(ThreadTest, TasksStillQueuedWhenTheLoopGoesAreDestroyedUnrun) {
@@ -139,6 +142,49 @@ TEST(ThreadTest, TasksStillQueuedWhenTheLoopGoesAreDestroyedUnrun) {
   EXPECT_EQ(ran, 0);
   EXPECT_EQ(destroyed, 3);
   EXPECT_EQ(CThreadMessageLoop::current(), nullptr);
+}
+
+// Loops made inside a task of a running thread, and dropped again, leave the thread's own
+// loop registered; otherwise its quit task finds no loop and Stop waits for ever.
+TEST(ThreadTest, LoopsMadeInsideATaskLeaveTheThreadsLoopRegistered) {
+  Watchdog watchdog;
+  for (bool innermost_first : {true, false}) {
+    SCOPED_TRACE(innermost_first ? "dropped innermost first" : "dropped in the order made");
+    CThread thread("outer");
+    ASSERT_TRUE(thread.StartWithOptions(CThread::Options{}));
+    Signal done;
+    std::vector<std::string> wrong;  // written by the task before `done`
+    thread.message_loop_proxy()->PostTask(MakeTask([&] {
+      CThreadMessageLoop* outer = CThreadMessageLoop::current();
+      auto expect_current = [&](CThreadMessageLoop* expected, const char* when) {
+        if (CThreadMessageLoop::current() != expected) wrong.push_back(when);
+      };
+      auto first = std::make_unique<CThreadMessageLoop>("first", CThreadMessageLoop::TYPE_DEFAULT);
+      auto second = std::make_unique<CThreadMessageLoop>("second", CThreadMessageLoop::TYPE_IO);
+      expect_current(second.get(), "with both made");
+      if (innermost_first) {
+        second.reset();
+        expect_current(first.get(), "after the innermost went");
+      } else {
+        first.reset();
+        expect_current(second.get(), "after the outer one of the two went");
+      }
+      first.reset();
+      second.reset();
+      expect_current(outer, "after both went");
+      // Put the thread's loop back, so that a failure here fails this test alone.
+      if (CThreadMessageLoop::current() != outer) {
+        IMessageLoopManager* manager = nullptr;
+        Util::Com::GetService(IID_IMessageLoopManager, reinterpret_cast<void**>(&manager));
+        manager->RegisterLoop(GetCurrentThreadId(), outer);
+        manager->Release();
+      }
+      done.Notify();
+    }));
+    ASSERT_TRUE(done.WaitFor());
+    EXPECT_THAT(wrong, ::testing::IsEmpty());
+    EXPECT_TRUE(thread.Stop());
+  }
 }
 
 TEST(ThreadTest, SevenPostsToABusyLoopNoteTheQueueFromTheSeventh) {
