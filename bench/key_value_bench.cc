@@ -6,9 +6,14 @@
 //                                  memory the import added at its high-water mark and once it
 //                                  is done; peak_per_entry and steady_per_entry, the same per
 //                                  entry beyond its payload_per_entry (the key's UTF-16 bytes,
-//                                  as the cache holds keys, plus the value's bytes)
+//                                  as the cache holds keys, plus the value's bytes);
+//                                  trimmed_per_entry, steady once the heap has returned its
+//                                  free pages (malloc_trim): what the entries keep, without what
+//                                  the import freed but the heap still holds
 //   KeyValueStoreMemory            the same items stored one by one with PutImportedValue, no
 //                                  file: what the entries themselves keep, same counters
+//   KeyValueBulkStoreMemory        the same items built into a map and handed over whole with
+//                                  PutImportedValues: the peak shows that nothing is copied
 //   KeyValueGet (1 and 2 threads)  GetValue of a present key through the full cache
 //   KeyValueStorageGet (1 and 2 threads)  the same through the IKeyValueStorage COM object
 //   KeyValueSet                    SetValue of a changed value (copy, store, record a change)
@@ -19,6 +24,7 @@
 //                                  (key TEXT PRIMARY KEY, value BLOB)
 //   SqliteInsert10k                baseline: one transaction of 10,000 inserts
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +35,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/string_conversions.h"
@@ -171,10 +178,11 @@ double StatusBytes(const char* field) {
 }
 
 struct MemoryFigures {
-  double before = -1;  // resident bytes before the work
-  double peak = -1;    // the high-water mark during it
-  double after = -1;   // resident bytes with the filled cache alive
-  ULONG count = 0;     // keys in that cache
+  double before = -1;   // resident bytes before the work
+  double peak = -1;     // the high-water mark during it
+  double after = -1;    // resident bytes with the filled cache alive
+  double trimmed = -1;  // the same once the heap has given its free pages back
+  ULONG count = 0;      // keys in that cache
 };
 
 // Runs `fill` (which returns the cache it filled) in a forked child whose high-water mark is
@@ -196,6 +204,8 @@ bool MeasureInChild(Fill fill, MemoryFigures* figures) {
     measured.count = cache ? cache->GetCount() : 0;
     measured.peak = StatusBytes("VmHWM:");
     measured.after = StatusBytes("VmRSS:");
+    ::malloc_trim(0);
+    measured.trimmed = StatusBytes("VmRSS:");
     const bool sent = ::write(pipe_ends[1], &measured, sizeof(measured)) == sizeof(measured);
     // No destructors: the cache's final write of 100 MB is not what is measured.
     ::_exit(reset && sent ? 0 : 1);
@@ -210,7 +220,8 @@ bool MeasureInChild(Fill fill, MemoryFigures* figures) {
     }
   }
   ::close(pipe_ends[0]);
-  return received && figures->before >= 0 && figures->peak >= 0 && figures->after >= 0;
+  return received && figures->before >= 0 && figures->peak >= 0 && figures->after >= 0 &&
+         figures->trimmed >= 0;
 }
 
 template <class Fill>
@@ -234,6 +245,7 @@ void MeasureMemory(benchmark::State& state, Fill fill) {
   state.counters["steady_bytes"] = steady;
   state.counters["peak_per_entry"] = peak / kBulkItems - payload;
   state.counters["steady_per_entry"] = steady / kBulkItems - payload;
+  state.counters["trimmed_per_entry"] = (figures.trimmed - figures.before) / kBulkItems - payload;
 }
 
 // The memory cases come first in the file, so that they run before the others have used the
@@ -261,6 +273,25 @@ void BM_KeyValueStoreMemory(benchmark::State& state) {
   });
 }
 BENCHMARK(BM_KeyValueStoreMemory)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_KeyValueBulkStoreMemory(benchmark::State& state) {
+  const std::u16string path = base::UTF8ToWide(Folder() + "/bulk_store_v2");  // never written
+  MeasureMemory(state, [&] {
+    auto cache = OpenCache(path);
+    Storage::KeyValueMap values;
+    for (int i = 0; i < kBulkItems; ++i) {
+      const BulkItem item = MakeBulkItem(i);
+      ATL::CComPtr<IValueObject> value;
+      Util::Com::CreateObjectByIID(uuidof<IValueObject>(), value.ReceiveVoid());
+      value->SetBuffer(item.value, item.value_length);
+      values.emplace_hint(values.end(), std::u16string(item.key, item.key + item.key_length),
+                          std::move(value));
+    }
+    cache->PutImportedValues(std::move(values));
+    return cache;
+  });
+}
+BENCHMARK(BM_KeyValueBulkStoreMemory)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // The first 1000 keys, made once so that the loops time the storage, not the formatting.
 const std::vector<std::u16string>& Keys() {
