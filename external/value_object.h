@@ -63,7 +63,7 @@ class CValueObject : public IValueObject, public ATL::CComObjectRootEx<ATL::CCom
   void Replace(Image* image);
   const BYTE* Data() const EXCLUSIVE_LOCKS_REQUIRED(lock_);
 
-  mutable base::CByteLock lock_;
+  base::CByteLock lock_;
   bool in_block_ GUARDED_BY(lock_) = false;
   ULONG size_ GUARDED_BY(lock_) = 0;
   union {
