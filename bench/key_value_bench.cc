@@ -78,13 +78,17 @@ std::u16string Key(int i) {
   return base::UTF8ToWide(text);
 }
 
-ATL::CComPtr<IValueObject> NewValue(int seed) {
+ATL::CComPtr<IValueObject> NewValue(const BYTE* bytes, ULONG length) {
   ATL::CComPtr<IValueObject> value;
   Util::Com::CreateObjectByIID(uuidof<IValueObject>(), value.ReceiveVoid());
+  value->SetBuffer(bytes, length);
+  return value;
+}
+
+ATL::CComPtr<IValueObject> NewValue(int seed) {
   BYTE bytes[16];
   for (int i = 0; i < 16; ++i) bytes[i] = static_cast<BYTE>(seed * 31 + i);
-  value->SetBuffer(bytes, sizeof(bytes));
-  return value;
+  return NewValue(bytes, sizeof(bytes));
 }
 
 base::scoped_refptr<Storage::CKeyValueStorageCacheBase> OpenCache(const std::u16string& path) {
@@ -264,10 +268,7 @@ void BM_KeyValueStoreMemory(benchmark::State& state) {
     for (int i = 0; i < kBulkItems; ++i) {
       const BulkItem item = MakeBulkItem(i);
       key.assign(item.key, item.key + item.key_length);
-      ATL::CComPtr<IValueObject> value;
-      Util::Com::CreateObjectByIID(uuidof<IValueObject>(), value.ReceiveVoid());
-      value->SetBuffer(item.value, item.value_length);
-      cache->PutImportedValue(key, value);
+      cache->PutImportedValue(key, NewValue(item.value, item.value_length));
     }
     return cache;
   });
@@ -281,11 +282,8 @@ void BM_KeyValueBulkStoreMemory(benchmark::State& state) {
     Storage::KeyValueMap values;
     for (int i = 0; i < kBulkItems; ++i) {
       const BulkItem item = MakeBulkItem(i);
-      ATL::CComPtr<IValueObject> value;
-      Util::Com::CreateObjectByIID(uuidof<IValueObject>(), value.ReceiveVoid());
-      value->SetBuffer(item.value, item.value_length);
       values.emplace_hint(values.end(), std::u16string(item.key, item.key + item.key_length),
-                          std::move(value));
+                          NewValue(item.value, item.value_length));
     }
     cache->PutImportedValues(std::move(values));
     return cache;
