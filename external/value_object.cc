@@ -7,23 +7,32 @@
 
 namespace Util {
 
+// One per stored key: 40 bytes is what glibc's 48-byte chunk holds.
+static_assert(sizeof(ATL::CComObject<CValueObject>) <= 40);
+
 void CValueObject::TaskMemFree::operator()(BYTE* block) const { CoTaskMemFree(block); }
 
-HRESULT CValueObject::CopyBytes(const BYTE* data, ULONG length, Buffer* out) {
-  out->reset();
-  if (length == 0) return S_OK;
-  Buffer copy(static_cast<BYTE*>(CoTaskMemAlloc(length)));
-  if (!copy) return E_OUTOFMEMORY;
-  std::memcpy(copy.get(), data, length);
-  *out = std::move(copy);
+CValueObject::~CValueObject() {
+  if (in_block_) CoTaskMemFree(bytes_.block);
+}
+
+HRESULT CValueObject::CopyBytes(const BYTE* data, ULONG length, Image* out) {
+  out->block.reset();
+  out->size = length;
+  if (length <= kInlineBytes) {
+    if (length > 0) std::memcpy(out->inline_bytes, data, length);
+    return S_OK;
+  }
+  out->block.reset(static_cast<BYTE*>(CoTaskMemAlloc(length)));
+  if (!out->block) return E_OUTOFMEMORY;
+  std::memcpy(out->block.get(), data, length);
   return S_OK;
 }
 
-HRESULT CValueObject::Snapshot(IValueObject* value, Buffer* data, ULONG* length) {
+HRESULT CValueObject::Snapshot(IValueObject* value, Image* out) {
   if (auto* ours = dynamic_cast<CValueObject*>(value)) {
-    base::CAutoLock lock(ours->lock_);
-    *length = ours->size_;
-    return CopyBytes(ours->data_.get(), ours->size_, data);
+    base::CByteAutoLock lock(ours->lock_);
+    return CopyBytes(ours->Data(), ours->size_, out);
   }
   ULONG size = 0;
   const BYTE* bytes = nullptr;
@@ -31,22 +40,31 @@ HRESULT CValueObject::Snapshot(IValueObject* value, Buffer* data, ULONG* length)
   if (SUCCEEDED(hr)) hr = value->GetBuffer(&bytes);
   if (FAILED(hr)) return hr;
   if (size > 0 && bytes == nullptr) return E_UNEXPECTED;
-  *length = size;
-  return CopyBytes(bytes, size, data);
+  return CopyBytes(bytes, size, out);
 }
 
-void CValueObject::Replace(Buffer data, ULONG length) {
-  {
-    base::CAutoLock lock(lock_);
-    data_.swap(data);
-    size_ = length;
+const BYTE* CValueObject::Data() const {
+  if (in_block_) return bytes_.block;
+  return size_ > 0 ? bytes_.inline_bytes : nullptr;
+}
+
+void CValueObject::Replace(Image* image) {
+  BYTE* incoming = image->block.release();
+  base::CByteAutoLock lock(lock_);
+  if (in_block_) image->block.reset(bytes_.block);
+  in_block_ = incoming != nullptr;
+  size_ = image->size;
+  if (in_block_) {
+    bytes_.block = incoming;
+  } else {
+    std::memcpy(bytes_.inline_bytes, image->inline_bytes, image->size);
   }
 }
 
 STDMETHODIMP CValueObject::GetBuffer(const BYTE** data) {
   if (data == nullptr) return E_POINTER;
-  base::CAutoLock lock(lock_);
-  *data = data_.get();
+  base::CByteAutoLock lock(lock_);
+  *data = Data();
   return S_OK;
 }
 
@@ -57,12 +75,11 @@ STDMETHODIMP CValueObject::IsEqual(IValueObject* other, BOOL* equal) {
     *equal = TRUE;
     return S_OK;
   }
-  Buffer theirs;
-  ULONG their_size = 0;
-  HRESULT hr = Snapshot(other, &theirs, &their_size);
+  Image theirs;
+  HRESULT hr = Snapshot(other, &theirs);
   if (FAILED(hr)) return hr;
-  base::CAutoLock lock(lock_);
-  *equal = size_ == their_size && (size_ == 0 || std::memcmp(data_.get(), theirs.get(), size_) == 0)
+  base::CByteAutoLock lock(lock_);
+  *equal = size_ == theirs.size && (size_ == 0 || std::memcmp(Data(), theirs.data(), size_) == 0)
                ? TRUE
                : FALSE;
   return S_OK;
@@ -70,34 +87,37 @@ STDMETHODIMP CValueObject::IsEqual(IValueObject* other, BOOL* equal) {
 
 STDMETHODIMP CValueObject::AttachBuffer(BYTE* data, ULONG length) {
   if (data == nullptr && length > 0) return E_INVALIDARG;
-  Replace(Buffer(data), length);
+  // Kept as it is, whatever its size: the caller may look for its block through GetBuffer.
+  Image image;
+  image.block.reset(data);
+  image.size = length;
+  Replace(&image);
   return S_OK;
 }
 
 STDMETHODIMP CValueObject::GetSize(ULONG* size) {
   if (size == nullptr) return E_POINTER;
-  base::CAutoLock lock(lock_);
+  base::CByteAutoLock lock(lock_);
   *size = size_;
   return S_OK;
 }
 
 STDMETHODIMP CValueObject::SetBuffer(const BYTE* data, ULONG length) {
   if (data == nullptr && length > 0) return E_INVALIDARG;
-  Buffer copy;
-  HRESULT hr = CopyBytes(data, length, &copy);
+  Image image;
+  HRESULT hr = CopyBytes(data, length, &image);
   if (FAILED(hr)) return hr;
-  Replace(std::move(copy), length);
+  Replace(&image);
   return S_OK;
 }
 
 STDMETHODIMP CValueObject::CopyFrom(IValueObject* other) {
   if (other == nullptr) return E_POINTER;
   if (other == static_cast<IValueObject*>(this)) return S_OK;
-  Buffer copy;
-  ULONG length = 0;
-  HRESULT hr = Snapshot(other, &copy, &length);
+  Image image;
+  HRESULT hr = Snapshot(other, &image);
   if (FAILED(hr)) return hr;
-  Replace(std::move(copy), length);
+  Replace(&image);
   return S_OK;
 }
 

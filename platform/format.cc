@@ -393,11 +393,11 @@ class Formatter {
                                                                      : 10;
     std::string digits = Digits(magnitude, base, conversion == 'X');
     // Without a precision zero prints as "0"; with precision 0 it prints nothing.
-    if (digits.empty() && spec.precision < 0) digits = "0";
+    if (digits.empty() && spec.precision < 0) digits.push_back('0');
     size_t zeros = spec.precision > static_cast<int>(digits.size())
                        ? static_cast<size_t>(spec.precision) - digits.size()
                        : 0;
-    std::string prefix;
+    std::string_view prefix;
     if (negative) {
       prefix = "-";
     } else if (is_signed && spec.plus) {

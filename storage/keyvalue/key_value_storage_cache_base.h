@@ -6,9 +6,9 @@
 // yields that order. Values are value objects (IValueObject) that the cache owns; they are
 // shared, never changed, with the snapshots taken for syncing.
 //
-// Import gate: every operation but PutImportedValue and IsImportFinished first waits, without
+// Import gate: every operation but PutImportedValue(s) and IsImportFinished first waits, without
 // time-out, until the synchroniser's import has finished. It waits before it takes the cache's
-// lock, so the import, which stores through PutImportedValue, can proceed.
+// lock, so the import, which stores through PutImportedValue(s), can proceed.
 #pragma once
 
 #include <map>
@@ -68,6 +68,11 @@ class CKeyValueStorageCacheBase : public CStorageInMemStructure {
   virtual int IsImportFinished() = 0;
   // Slot 14. The file writer's mode from the configuration.
   virtual int GetWriteMode() = 0;
+  // Slot 15, after the slots above so that theirs stay where they are. Stores every pair of
+  // `values` as PutImportedValue does, under one hold of the lock, and records nothing: for
+  // importers that build the whole map first. An empty cache takes the map itself, no key or
+  // node copied; otherwise each imported pair replaces the stored one. Leaves `values` empty.
+  virtual void PutImportedValues(KeyValueMap&& values) = 0;
 
  protected:
   CKeyValueStorageCacheBase() = default;

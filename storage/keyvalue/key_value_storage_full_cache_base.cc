@@ -100,6 +100,21 @@ void CKeyValueStorageFullCacheBase::PutImportedValue(const std::u16string& key,
   map_.insert_or_assign(key, ATL::CComPtr<IValueObject>(value));
 }
 
+void CKeyValueStorageFullCacheBase::PutImportedValues(KeyValueMap&& values) {
+  {
+    CExclusiveLockGuard guard(lock_);
+    if (map_.empty()) {
+      map_.swap(values);
+    } else {
+      map_.merge(values);
+      // What merge left behind has a stored key: the imported value wins, and the one it
+      // replaces goes back into `values`, to be released once the lock is free.
+      for (auto& [key, value] : values) map_.find(key)->second.Swap(value);
+    }
+  }
+  values.clear();
+}
+
 void CKeyValueStorageFullCacheBase::CopyAll(KeyValueMap* map) {
   if (map == nullptr) return;
   AwaitImport();

@@ -2,9 +2,9 @@
 // map guarded by a reader/writer lock.
 //
 // Thread safety: readers (GetCount, GetValue, HasKey, CopyAll, GetKeys) share the lock, writers
-// (SetValue, RemoveValue, Clear, PutImportedValue) hold it alone. Set, remove and clear report
-// their change to the synchroniser while they hold the lock, so records keep the order of the
-// changes and the lock order is: import gate (no lock held), the cache's lock, then the
+// (SetValue, RemoveValue, Clear, PutImportedValue(s)) hold it alone. Set, remove and clear
+// report their change to the synchroniser while they hold the lock, so records keep the order
+// of the changes and the lock order is: import gate (no lock held), the cache's lock, then the
 // synchroniser's change-list lock.
 #pragma once
 
@@ -37,6 +37,7 @@ class CKeyValueStorageFullCacheBase : public CKeyValueStorageCacheBase {
   int IsImportFailed() override;
   int IsImportFinished() override;
   int GetWriteMode() override { return write_mode_; }
+  void PutImportedValues(KeyValueMap&& values) override;
 
  protected:
   // A cache without a synchroniser; a derived class (a test's) may give it one with

@@ -68,7 +68,7 @@ void CKeyValueStorageSyncFile::ImportFile() {
               static_cast<unsigned>(content.invalid_keys), file_path_.c_str());
     writer_.KeepDamagedCopy(file_path_);
   }
-  for (auto& [key, value] : content.items) cache_->PutImportedValue(key, value);
+  cache_->PutImportedValues(std::move(content.items));
 }
 
 void CKeyValueStorageSyncFile::performSync() {

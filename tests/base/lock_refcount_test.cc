@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <latch>
 #include <thread>
 #include <vector>
 
+#include "base/byte_lock.h"
 #include "base/lock.h"
 #include "base/ref_counted.h"
 #include "base/time.h"
@@ -30,6 +33,33 @@ TEST(LockTest, ReentrantForItsOwnerAndExclusiveAcrossThreads) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(counter, 80000);
+}
+
+TEST(LockTest, ByteLockExcludesAcrossThreads) {
+  base::CByteLock lock;
+  // More threads than cores, so that holders are descheduled and waiters have to sleep.
+  constexpr int kThreads = 6;
+  constexpr int kRounds = 100000;
+  int counter = 0;
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlapped{false};
+  std::latch start(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      start.arrive_and_wait();
+      for (int i = 0; i < kRounds; ++i) {
+        base::CByteAutoLock guard(lock);
+        if (inside.fetch_add(1, std::memory_order_relaxed) != 0) overlapped = true;
+        const int seen = counter;
+        inside.fetch_sub(1, std::memory_order_relaxed);
+        counter = seen + 1;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_FALSE(overlapped.load());
+  EXPECT_EQ(counter, kThreads * kRounds);
 }
 
 class Tracked : public base::CRefCountedThreadSafe<Tracked> {

@@ -181,6 +181,49 @@ TEST(ValueObjectTest, IsEqualComparesSizeAndBytes) {
   }
 }
 
+// Short values are held in the object itself and long ones in a block; every operation works
+// across the two forms, in both directions, and a value may be rebuilt from its own bytes.
+TEST(ValueObjectTest, ShortAndLongValuesMixInEveryOperation) {
+  auto make = [](ULONG size, BYTE first) {
+    Bytes bytes(size);
+    for (ULONG i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(first + i);
+    return bytes;
+  };
+  const ULONG sizes[] = {0, 1, 7, 8, 9, 64};
+  for (ULONG from : sizes) {
+    for (ULONG to : sizes) {
+      SCOPED_TRACE(testing::Message() << from << " -> " << to);
+      const Bytes old_bytes = make(from, 1), new_bytes = make(to, 100);
+      CComPtr<IValueObject> value = ValueOf(old_bytes);
+      ASSERT_EQ(S_OK, value->SetBuffer(new_bytes.data(), to));
+      EXPECT_EQ(new_bytes, BytesOf(value));
+
+      CComPtr<IValueObject> copy = ValueOf(old_bytes);
+      ASSERT_EQ(S_OK, copy->CopyFrom(value));
+      EXPECT_EQ(new_bytes, BytesOf(copy));
+
+      // An attached block stays a block whatever its size; it equals the same bytes held in place.
+      CComPtr<IValueObject> attached = New<IValueObject>();
+      auto* block = static_cast<BYTE*>(CoTaskMemAlloc(to));
+      ASSERT_NE(nullptr, block);
+      if (to > 0) std::memcpy(block, new_bytes.data(), to);
+      ASSERT_EQ(S_OK, attached->AttachBuffer(block, to));
+      EXPECT_TRUE(Equal(value, attached));
+      EXPECT_TRUE(Equal(attached, value));
+      EXPECT_EQ(from == 0 && to == 0, Equal(ValueOf(old_bytes), value));
+      ASSERT_EQ(S_OK, attached->CopyFrom(ValueOf(old_bytes)));
+      EXPECT_EQ(old_bytes, BytesOf(attached));
+    }
+    if (from > 0) {
+      CComPtr<IValueObject> value = ValueOf(make(from, 7));
+      const BYTE* data = nullptr;
+      ASSERT_EQ(S_OK, value->GetBuffer(&data));
+      ASSERT_EQ(S_OK, value->SetBuffer(data + 1, from - 1));
+      EXPECT_EQ(make(from - 1, 8), BytesOf(value)) << from;
+    }
+  }
+}
+
 TEST(ValueObjectTest, TaskMemoryGivesUniqueBlocksForZeroSize) {
   void* a = CoTaskMemAlloc(0);
   void* b = CoTaskMemAlloc(0);

@@ -84,6 +84,56 @@ TEST(KeyValueFullCacheTest, CallersWaitInTheImportGateUntilTheImportEnds) {
   EXPECT_EQ(sync->pending_changes_for_testing().size(), 1u);
 }
 
+// The importer hands over the map it built while the gate is still closed: an empty cache takes
+// the objects themselves, in key order, and nothing is recorded as a change.
+TEST(KeyValueFullCacheTest, PutImportedValuesTakesTheWholeMapWithoutRecording) {
+  base::scoped_refptr<ManualSynchroniser> sync(new ManualSynchroniser());
+  base::scoped_refptr<ManualCache> cache(new ManualCache(sync.get()));
+  const ATL::CComPtr<IValueObject> a = NewValue({1}), b = NewValue({2, 2});
+  Storage::KeyValueMap values = {{u"b", b}, {u"a", a}, {u"none", nullptr}};
+  // On another thread, so that a wait in the closed gate fails the test instead of hanging it.
+  std::future<void> put =
+      std::async(std::launch::async, [&] { cache->PutImportedValues(std::move(values)); });
+  const std::future_status status = put.wait_for(kPatience);
+  sync->SetImported();  // also lets a put that waits in the gate finish, so a failure cannot hang
+  ASSERT_EQ(status, std::future_status::ready);
+  EXPECT_TRUE(values.empty());
+
+  std::vector<std::u16string> keys;
+  cache->GetKeys(&keys);
+  EXPECT_EQ(keys, (std::vector<std::u16string>{u"a", u"b", u"none"}));
+  EXPECT_EQ(cache->GetValue(u"a").get(), a.get());
+  EXPECT_EQ(cache->GetValue(u"b").get(), b.get());
+  EXPECT_FALSE(cache->GetValue(u"none"));
+  EXPECT_EQ(kv_test::RefCount(a), 2u);  // ours and the cache's
+  EXPECT_TRUE(sync->pending_changes_for_testing().empty());
+}
+
+// Into a cache that holds keys already, the imported pairs are merged: an imported value
+// replaces the stored one, which the cache releases; stored keys the import lacks stay.
+TEST(KeyValueFullCacheTest, PutImportedValuesMergesIntoAFilledCacheAndTheImportWins) {
+  base::scoped_refptr<ManualSynchroniser> sync(new ManualSynchroniser());
+  base::scoped_refptr<ManualCache> cache(new ManualCache(sync.get()));
+  const ATL::CComPtr<IValueObject> old_a = NewValue({1}), old_c = NewValue({3});
+  const ATL::CComPtr<IValueObject> new_a = NewValue({9}), new_b = NewValue({2});
+  cache->PutImportedValue(u"a", old_a);
+  cache->PutImportedValue(u"c", old_c);
+  Storage::KeyValueMap values = {{u"a", new_a}, {u"b", new_b}};
+  cache->PutImportedValues(std::move(values));
+  EXPECT_TRUE(values.empty());
+  sync->SetImported();
+
+  std::vector<std::u16string> keys;
+  cache->GetKeys(&keys);
+  EXPECT_EQ(keys, (std::vector<std::u16string>{u"a", u"b", u"c"}));
+  EXPECT_EQ(cache->GetValue(u"a").get(), new_a.get());
+  EXPECT_EQ(cache->GetValue(u"b").get(), new_b.get());
+  EXPECT_EQ(cache->GetValue(u"c").get(), old_c.get());
+  EXPECT_EQ(kv_test::RefCount(old_a), 1u);  // released by the cache
+  EXPECT_EQ(kv_test::RefCount(new_a), 2u);
+  EXPECT_TRUE(sync->pending_changes_for_testing().empty());
+}
+
 TEST(KeyValueFullCacheTest, CreateBuildsAFullCacheOnlyForCacheKindOne) {
   platform_test::TempFolder folder;
   ASSERT_TRUE(folder.valid());
