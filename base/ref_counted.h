@@ -2,7 +2,7 @@
 //
 // CRefCountedThreadSafe<T>: the count starts at 0, changes atomically, and the object deletes
 // itself through its virtual destructor when Release takes the count from 1 to 0. AddRef and
-// Release are virtual (slots 1 and 2 after the destructor), as the design lays them out.
+// Release are virtual, in slots 1 and 2 after the destructor, where subclasses expect them.
 // CRefCounted<T> is the single-threaded counterpart (plain increments), for objects that only
 // one thread touches at a time.
 #pragma once

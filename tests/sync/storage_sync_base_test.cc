@@ -136,7 +136,7 @@ TEST(StorageSyncBaseTest, CreatePicksTheSynchroniserByTypeAndKinds) {
     int sync_kind;
     int cache_kind;
     bool created;
-    bool missing;  // named by the table, not built yet
+    bool missing;  // named by the table, its class still missing
   };
   const Case kCases[] = {
       {1, 2, 1, true, false},   // key-value XML file
