@@ -14,7 +14,8 @@
 // and syncs from the sync thread or the thread that creates or closes the storage, SyncNow from
 // timer-queue threads. `lock_` guards the pending list and the timer handle. Lock order: the
 // owner's lock, then `lock_`. StopTimer holds `lock_` while it waits for a running timer
-// callback, which is safe because the callback takes no lock.
+// callback (or for an Uninit of the sync timer that is deleting it), which is safe because
+// callbacks take no synchroniser lock: they only post a task.
 #pragma once
 
 #include <atomic>
