@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/string_conversions.h"
+#include "storage/sync/xml_document.h"
 
 namespace Storage {
 namespace {
@@ -54,11 +55,7 @@ bool ParseKeyValueXml(char* text, std::vector<KeyValueXmlItem>* items) {
   if (text == nullptr || items == nullptr) return false;
   // The document keeps a large node pool inline: on the heap, not the stack.
   auto document = std::make_unique<rapidxml::xml_document<char>>();
-  try {
-    document->parse<rapidxml::parse_default>(text);
-  } catch (const rapidxml::parse_error&) {
-    return false;
-  }
+  if (!ParseXmlDocument(text, document.get())) return false;
 
   std::vector<KeyValueXmlItem> parsed;
   XmlNode* root = NextElement(document->first_node("ItemTable"), "ItemTable");
