@@ -5,7 +5,6 @@
 
 #include "base/logging.h"
 #include "base/trace.h"
-#include "browserstorage/object_factory.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
 #include "storage/keyvalue/key_value_xml.h"
 
@@ -33,12 +32,12 @@ void CKeyValueStorageSyncFile::performImport() {
     base::CAutoLock guard(lock_);
     if (cache_ != nullptr) {
       std::string document;
-      std::vector<KeyValueXmlItem> items;
+      KeyValueXmlContent content;
       bool imported = false;
       if (writer_.ReadFromDiskA(file_path_, &document)) {
         base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"加载XML");
         // The read string is NUL-terminated and ours to change: rapidxml parses it in place.
-        imported = ParseKeyValueXml(document.data(), &items);
+        imported = ParseKeyValueXml(document.data(), document.size(), &content);
         if (imported) base::Log(base::kLogLevelPerformance, base::kLogCategoryNone, u"处理XML");
       }
       if (!imported) {
@@ -46,13 +45,10 @@ void CKeyValueStorageSyncFile::performImport() {
         // The final sync rewrites the file from the empty cache: keep what was there.
         writer_.KeepDamagedCopy(file_path_);
       }
-      for (const KeyValueXmlItem& item : items) {
-        ATL::CComPtr<IValueObject> value;
-        if (SUCCEEDED(Util::Com::CreateObjectByIID(IID_IValueObject, value.ReceiveVoid())) &&
-            value) {
-          value->SetBuffer(item.bytes.data(), static_cast<ULONG>(item.bytes.size()));
-        }
-        cache_->PutImportedValue(item.key, value);
+      // Each entry leaves the parsed map as it enters the cache, so no key is held twice.
+      while (!content.items.empty()) {
+        auto entry = content.items.extract(content.items.begin());
+        cache_->PutImportedValue(entry.key(), entry.mapped());
       }
     }
   }
