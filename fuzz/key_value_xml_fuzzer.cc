@@ -45,9 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(content.has_root || content.items.empty());
   const Model model = ToModel(content.items);
 
-  std::string written = Storage::ProduceKeyValueXml(content.items);
+  const std::string written = Storage::ProduceKeyValueXml(content.items);
+  std::string parsed = written;
   Storage::KeyValueXmlContent reread;
-  Check(Storage::ParseKeyValueXml(written.data(), written.size(), &reread));
+  Check(Storage::ParseKeyValueXml(parsed.data(), parsed.size(), &reread));
   Check(reread.has_root && reread.invalid_keys == 0);
   Check(ToModel(reread.items) == model);
   // Written again, the document is the same bytes.
