@@ -70,14 +70,9 @@ void AddItem(const XmlNode* item, KeyValueXmlContent* content) {
     ++content->invalid_keys;
     return;
   }
-  KeyValueMap& items = content->items;
-  ATL::CComPtr<IValueObject> object = NewValue(ValueOf(value));
-  // Files are written in key order, so each key usually belongs at the end.
-  if (items.empty() || items.rbegin()->first < wide) {
-    items.emplace_hint(items.end(), std::move(wide), std::move(object));
-  } else {
-    items.insert_or_assign(std::move(wide), std::move(object));
-  }
+  // Files are written in key order, so each key usually belongs at the end: the hint makes that
+  // one comparison.
+  content->items.insert_or_assign(content->items.end(), std::move(wide), NewValue(ValueOf(value)));
 }
 
 // Adds the items of the Item elements among `parent`'s children.
