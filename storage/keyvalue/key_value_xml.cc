@@ -19,7 +19,7 @@ using XmlDocument = rapidxml::xml_document<char>;
 using XmlNode = rapidxml::xml_node<char>;
 using Token = CXmlScanner::Token;
 
-// About 200 Items of the usual size: their nodes (about 210 bytes an Item) fit the 64 KiB pool
+// 150 to 200 Items of the usual size: their nodes (about 210 bytes an Item) fit the 64 KiB pool
 // inside rapidxml's document, so every batch reuses that memory and allocates none.
 constexpr size_t kBatchBytes = 12 * 1024;
 constexpr char kRootName[] = "ItemTable";
@@ -153,7 +153,8 @@ bool ParsePiece(XmlDocument* document, char* text, size_t begin, size_t end) {
 bool ParseFramed(char* text, size_t length, const Frame& frame, KeyValueXmlContent* parsed) {
   auto document = std::make_unique<XmlDocument>();
   // The markup before the root, the root's start tag on its own (its attributes may hold
-  // references rapidxml refuses), and the markup after the root.
+  // references rapidxml refuses; rapidxml closes it with any end tag), and the markup after the
+  // root.
   std::string start_tag(text + frame.root, frame.children - frame.root);
   start_tag += "</>";
   if (!ParsePiece(document.get(), text, 0, frame.root) ||
@@ -161,6 +162,7 @@ bool ParseFramed(char* text, size_t length, const Frame& frame, KeyValueXmlConte
       !ParsePiece(document.get(), text, frame.after_root, length)) {
     return false;
   }
+  document->clear();
   parsed->has_root = true;
   size_t begin = frame.children;
   for (size_t i = 0; i <= frame.cuts.size(); ++i) {

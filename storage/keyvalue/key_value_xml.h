@@ -22,11 +22,12 @@
 namespace Storage {
 
 struct KeyValueXmlContent {
-  KeyValueMap items;  // later duplicates replace earlier ones; a value whose object could not be
-                      // created is null
-  bool has_root = false;  // an element named "ItemTable" (exact case) was found
-  size_t invalid_keys =
-      0;  // Item keys that were not well-formed UTF-8: left out, never merged into U+FFFD
+  // Later duplicates replace earlier ones; a value whose object could not be created is null.
+  KeyValueMap items;
+  // An element named "ItemTable" (exact case) was found.
+  bool has_root = false;
+  // Item keys that were not well-formed UTF-8: left out, never merged into U+FFFD.
+  size_t invalid_keys = 0;
 };
 
 // Parses the NUL-terminated document of `length` bytes at `text` in place. False (content
