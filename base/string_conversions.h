@@ -1,5 +1,5 @@
-// String conversions through the system's code-page calls, hexadecimal text and
-// append-format. None of them throws; ill-formed UTF-8 or UTF-16 becomes U+FFFD.
+// String conversions: UTF-8 and UTF-16, code pages, hexadecimal text and append-format. None of
+// them throws (but for running out of memory); ill-formed UTF-8 or UTF-16 becomes U+FFFD.
 #pragma once
 
 #include <cstdint>
@@ -16,16 +16,23 @@ namespace base {
 // the conversion fails.
 std::unique_ptr<char[]> WideToMultiByte(const char16_t* text, UINT code_page);
 
-// UTF-16 <-> UTF-8 (code page 65001). Embedded NULs are kept.
+// UTF-16 <-> UTF-8, with the results of the code-page calls for code page 65001, made in one
+// pass into output sized once. Embedded NULs are kept. Each maximal ill-formed subsequence of
+// UTF-8 (the bytes that could still have begun a valid sequence, at least one) and each unpaired
+// surrogate becomes one U+FFFD.
 std::string WideToUTF8(std::u16string_view text);
 std::u16string UTF8ToWide(std::string_view text);
-// The same into *out; false when `text` is not well-formed UTF-8 (*out then holds the
-// conversion with U+FFFD in place of each ill-formed sequence).
+// The same conversion into *out (replacing its content); true when `text` is well-formed
+// UTF-8, that is when no U+FFFD was put in for it.
 bool UTF8ToWide(std::string_view text, std::u16string* out);
+// Appends `text` as UTF-8.
+void AppendUTF8(std::string* out, std::u16string_view text);
 
 // Lower-case hexadecimal, high nibble first: {0x0A, 0xFF} -> "0aff".
 std::u16string BytesToHexW(const void* bytes, size_t length);
 std::string BytesToHexA(const void* bytes, size_t length);
+// Appends the same text; nothing for null `bytes`.
+void AppendHexA(std::string* out, const void* bytes, size_t length);
 // The same as a new NUL-terminated buffer; null when `bytes` is null and `length` is not 0.
 std::unique_ptr<char16_t[]> BytesToHexBuffer(const void* bytes, size_t length);
 
@@ -35,6 +42,9 @@ std::unique_ptr<char16_t[]> BytesToHexBuffer(const void* bytes, size_t length);
 // left empty and false returned.
 bool HexToBytes(std::u16string_view text, std::vector<uint8_t>* out);
 bool HexToBytes(std::string_view text, std::vector<uint8_t>* out);
+// The same into the `size` bytes at `out`, which `text` must fill exactly (an odd length
+// fails); on failure the bytes at `out` are unspecified.
+bool HexToBytes(std::string_view text, uint8_t* out, size_t size);
 
 // Appends printf-formatted text (Microsoft conventions, see browserplatform/wprintf.h). An
 // invalid format appends nothing.

@@ -15,6 +15,11 @@ if(BROWSER_SANITIZER_FLAGS)
   add_compile_options(${BROWSER_SANITIZER_FLAGS})
   add_link_options(${BROWSER_SANITIZER_FLAGS})
 endif()
+# A fuzz build gives every library coverage instrumentation, so that libFuzzer sees the code under
+# test and not only its harness; the harnesses alone link libFuzzer (fuzz/CMakeLists.txt).
+if(BROWSER_BUILD_FUZZERS)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 # browser_add_library(NAME <SHARED|STATIC> SOURCES ... [DEPS ...])
 function(browser_add_library name kind)

@@ -1,16 +1,15 @@
 // Feeds arbitrary bytes to the key-value XML parser, as a storage file would reach it.
 //
-// Invariants checked (abort on violation): parsing never crashes or leaks; items have non-empty
-// keys without NUL; what is parsed, written back and parsed again gives the same map (the
-// writer escapes every key so that it reads back).
+// Invariants checked (abort on violation): parsing never crashes or leaks; a refused document
+// leaves the content alone; items have non-empty keys without NUL and a value; what is parsed,
+// written back and parsed again gives the same map (the writer escapes every key so that it
+// reads back), and writing that again gives the same bytes.
 #include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "browserplatform/atlbase.h"
-#include "browserstorage/object_factory.h"
 #include "storage/keyvalue/key_value_xml.h"
 
 namespace {
@@ -21,12 +20,14 @@ void Check(bool condition) {
 
 using Model = std::map<std::u16string, std::vector<uint8_t>>;
 
-// Later items replace earlier ones, as when they are stored.
-Model ToModel(const std::vector<Storage::KeyValueXmlItem>& items) {
+Model ToModel(const Storage::KeyValueMap& items) {
   Model model;
-  for (const Storage::KeyValueXmlItem& item : items) {
-    Check(!item.key.empty() && item.key.find(u'\0') == std::u16string::npos);
-    model[item.key] = item.bytes;
+  for (const auto& [key, value] : items) {
+    Check(!key.empty() && key.find(u'\0') == std::u16string::npos && value);
+    const BYTE* data = nullptr;
+    ULONG size = 0;
+    Check(value->GetBuffer(&data) == S_OK && value->GetSize(&size) == S_OK);
+    model[key] = data != nullptr ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>();
   }
   return model;
 }
@@ -36,23 +37,21 @@ Model ToModel(const std::vector<Storage::KeyValueXmlItem>& items) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // rapidxml parses in place and stops at the terminating zero, as the file reader provides.
   std::string buffer(reinterpret_cast<const char*>(data), size);
-  std::vector<Storage::KeyValueXmlItem> items;
-  if (!Storage::ParseKeyValueXml(buffer.data(), &items)) {
-    Check(items.empty());
+  Storage::KeyValueXmlContent content;
+  if (!Storage::ParseKeyValueXml(buffer.data(), buffer.size(), &content)) {
+    Check(content.items.empty() && !content.has_root && content.invalid_keys == 0);
     return 0;
   }
-  const Model model = ToModel(items);
+  Check(content.has_root || content.items.empty());
+  const Model model = ToModel(content.items);
 
-  Storage::KeyValueMap snapshot;
-  for (const auto& [key, bytes] : model) {
-    ATL::CComPtr<IValueObject> value;
-    Check(Util::Com::CreateObjectByIID(IID_IValueObject, value.ReceiveVoid()) == S_OK);
-    Check(value->SetBuffer(bytes.data(), static_cast<ULONG>(bytes.size())) == S_OK);
-    snapshot[key] = value;
-  }
-  std::string written = Storage::ProduceKeyValueXml(snapshot);
-  std::vector<Storage::KeyValueXmlItem> reread;
-  Check(Storage::ParseKeyValueXml(written.data(), &reread));
-  Check(ToModel(reread) == model);
+  const std::string written = Storage::ProduceKeyValueXml(content.items);
+  std::string parsed = written;
+  Storage::KeyValueXmlContent reread;
+  Check(Storage::ParseKeyValueXml(parsed.data(), parsed.size(), &reread));
+  Check(reread.has_root && reread.invalid_keys == 0);
+  Check(ToModel(reread.items) == model);
+  // Written again, the document is the same bytes.
+  Check(Storage::ProduceKeyValueXml(reread.items) == written);
   return 0;
 }

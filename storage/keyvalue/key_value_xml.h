@@ -14,21 +14,13 @@
 // back as it was written.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 #include <string>
-#include <vector>
 
 #include "storage/keyvalue/key_value_storage_cache_base.h"
 
 namespace Storage {
 
-struct KeyValueXmlItem {
-  std::u16string key;
-  std::vector<uint8_t> bytes;
-};
-bool ParseKeyValueXml(char* text, std::vector<KeyValueXmlItem>* items);
-
-// What a key-value document holds.
 struct KeyValueXmlContent {
   // Later duplicates replace earlier ones; a value whose object could not be created is null.
   KeyValueMap items;
@@ -38,13 +30,23 @@ struct KeyValueXmlContent {
   size_t invalid_keys = 0;
 };
 
-// Parses the NUL-terminated document of `length` bytes at `text` in place (the parser changes
-// the buffer). A leading UTF-8 byte-order mark is skipped and entities in attribute values are
-// translated. The root is the first element named "ItemTable"; Item elements without both a
-// "key" and a "value" attribute are skipped; a key is cut at its first NUL character and
-// skipped when that leaves it empty; a value that is not an even number of hexadecimal digits
-// gives no bytes. False, with *content unchanged, when the document is not well-formed XML.
+// Parses the NUL-terminated document of `length` bytes at `text` in place. False (content
+// unchanged) when the document is not well-formed XML or nests deeper than the guard allows.
+//
+// On success *content is replaced. A leading UTF-8 byte-order mark is skipped and entities in
+// attribute values are translated. The root is the first top-level element named "ItemTable";
+// its child elements named "Item" are the items. An Item without both a "key" and a "value"
+// attribute is skipped; a key is cut at its first NUL character and skipped when that leaves
+// it empty; a value that is not an even number of hexadecimal digits gives an empty value.
+// Acceptance and content are exactly those of one rapidxml parse (flags 0) of the whole
+// document, but rapidxml never holds more than a batch of the root's children at a time (see
+// ParseKeyValueXmlInBatches): its DOM would cost several times the file.
 bool ParseKeyValueXml(char* text, size_t length, KeyValueXmlContent* content);
+
+// ParseKeyValueXml with batches of about `batch_bytes` of the root's children (ParseKeyValueXml
+// uses 12 KiB); tests and fuzzers use other sizes to cut documents everywhere.
+bool ParseKeyValueXmlInBatches(char* text, size_t length, size_t batch_bytes,
+                               KeyValueXmlContent* content);
 
 // The document for `snapshot`, in its key order. Pairs with an empty key or a null value are
 // left out; a value whose bytes cannot be read is written as value="".

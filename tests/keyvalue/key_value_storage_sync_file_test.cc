@@ -108,10 +108,16 @@ TEST_F(KeyValueSyncFileTest, ImportsThatFindNothingUsable) {
   const std::string truncated = full.substr(0, full.size() - 8);
   const std::string other_root = "<itemtable><Item key=\"a\" value=\"01\"/></itemtable>";
   const std::string zero_inside = full.substr(0, 60) + std::string(1, '\0') + full.substr(60);
+  // Deep enough to overflow the parser's stack if nesting were not bounded first.
+  std::string nested = kHeader;
+  for (int i = 0; i < 100000; ++i) nested += "<Item key=\"a\" value=\"01\">";
+  for (int i = 0; i < 100000; ++i) nested += "</Item>";
+  nested += "</ItemTable>\r\n";
   const Case kCases[] = {
       {"no file", std::nullopt, 1, {}, false},
       {"truncated", truncated, 1, {"加载XML"}, true},
       {"zero byte inside", zero_inside, 1, {"加载XML"}, true},
+      {"nested 100,000 deep", nested, 1, {"加载XML"}, true},
       // Another program's file, or one a power cut left empty: kept, not imported.
       {"other root", other_root, 1, {"加载XML", "处理XML"}, true},
       {"empty file", "", 1, {"加载XML", "处理XML"}, true},
