@@ -43,23 +43,22 @@ BOOL DiscardTemporary(ScopedFile& file, const std::u16string& temporary) {
 }  // namespace
 
 BOOL CStorageFileWriter::WriteToDiskA(const std::u16string& path, const std::string& data) {
-  BOOL written = FALSE;
-  if (!owed_copy_.empty() && owed_copy_ == path && !IsMissing(path) && !CopyToBad(path)) {
-    // Still no copy of the damaged file: it stays as it is.
+  BOOL written;
+  if (owed_copy_ == path && !IsMissing(path) && !CopyToBad(path)) {
+    written = FALSE;  // still no copy of the damaged file: it stays as it is
   } else {
     if (owed_copy_ == path) owed_copy_.clear();
     written = Replace(path, data);
   }
-  const DWORD error = GetLastError();
+  // Logging keeps the last error, which tells the caller why a write failed.
   if (!written && !failing_) {
     base::Log(base::kLogLevelError, base::kLogCategoryNone, u"storage file not written: %s (%u)",
-              path.c_str(), error);
+              path.c_str(), GetLastError());
   } else if (written && failing_) {
     base::Log(base::kLogLevelError, base::kLogCategoryNone, u"storage file written again: %s",
               path.c_str());
   }
   failing_ = !written;
-  SetLastError(error);
   return written;
 }
 
@@ -158,11 +157,9 @@ bool CStorageFileWriter::IsMissing(const std::u16string& path) {
 BOOL CStorageFileWriter::CopyToBad(const std::u16string& path) {
   const std::u16string copy = path + u".bad";
   if (!CopyFileW(path.c_str(), copy.c_str(), FALSE)) {
-    const DWORD error = GetLastError();
     base::Log(base::kLogLevelError, base::kLogCategoryNone,
               u"damaged file not kept, and not replaced until it can be: %s (%u)", path.c_str(),
-              error);
-    SetLastError(error);
+              GetLastError());
     return FALSE;
   }
   base::Log(base::kLogLevelError, base::kLogCategoryNone, u"damaged file kept as %s", copy.c_str());
