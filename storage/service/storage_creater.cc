@@ -4,6 +4,8 @@
 
 #include "base/trace.h"
 #include "browserplatform/atlcom.h"
+#include "storage/bookmark/bookmark_tree_model.h"
+#include "storage/bookmark/bookmark_tree_model_storage_base.h"
 #include "storage/keyvalue/key_value_storage_base.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
 #include "storage/sync/storage_sync_base.h"
@@ -82,8 +84,12 @@ HRESULT CStorageCreater::CreateStorage(LPCWSTR id, IStorageConfig* config, IUnkn
       if (out == nullptr) return E_POINTER;
       result = CreateKeyValueStorage(storage_config.get(), &created);
       break;
-    case kStorageTypeKeyValueEx:
     case kStorageTypeBookmarkTree:
+      if (out == nullptr) return E_POINTER;
+      // The bookmark file is read on the sync thread; the model's callers wait for it.
+      result = CreateBookmarkStorage(storage_config.get(), &created);
+      break;
+    case kStorageTypeKeyValueEx:
     case kStorageTypeExtension:
     case kStorageTypeIcon:
       // Each type builds its in-memory structure here, then its COM object, which is attached
@@ -114,10 +120,30 @@ HRESULT CStorageCreater::CreateKeyValueStorage(CStorageConfigBase* config, Cache
   return S_OK;
 }
 
+HRESULT CStorageCreater::CreateBookmarkStorage(CStorageConfigBase* config, CachedStorage* created) {
+  base::scoped_refptr<CBookmarkTreeModel> model(
+      new CBookmarkTreeModel(config, sync_manager_.get(), sync_timer_.get()));
+  ATL::CComObject<CBookmarkTreeModelStorageBase>* object = nullptr;
+  HRESULT result = ATL::CComObject<CBookmarkTreeModelStorageBase>::CreateInstance(&object);
+  if (FAILED(result)) return result;
+  ATL::CComPtr<IUnknown> unknown(object->GetUnknown());
+  result = object->Attach(config, model.get());
+  if (FAILED(result)) return result;
+  created->unknown = std::move(unknown);
+  created->storage = object;
+  return S_OK;
+}
+
 HRESULT CStorageCreater::CreateTempStorage(int type, IUnknown** out) {
   if (out == nullptr) return E_FAIL;
-  // Only the bookmark tree has a file-less form, and it comes with the bookmark model.
-  return E_FAIL;
+  // Only the bookmark tree has a file-less form: a model without configuration has no
+  // synchroniser, so it never waits for an import and lives in memory only.
+  if (type != kStorageTypeBookmarkTree) return E_FAIL;
+  CachedStorage created;
+  HRESULT result = CreateBookmarkStorage(nullptr, &created);
+  if (FAILED(result)) return result;
+  *out = created.unknown.Detach();
+  return S_OK;
 }
 
 void CStorageCreater::ReleaseAllStorages() {

@@ -71,6 +71,9 @@ TEST_F(StorageServiceTest, GetStorageFollowsTheServiceState) {
     }
   }
   EXPECT_EQ(service_->CreateTempStorage(Storage::kStorageTypeKeyValue, &out), E_FAIL);
+  ATL::CComPtr<IUnknown> temp;
+  EXPECT_EQ(service_->CreateTempStorage(Storage::kStorageTypeBookmarkTree, temp.Receive()), S_OK);
+  EXPECT_TRUE(temp);
   EXPECT_EQ(service_->CreateTempStorage(Storage::kStorageTypeBookmarkTree, nullptr), E_FAIL);
 
   ASSERT_EQ(service_->UnInitialize(), S_OK);

@@ -9,6 +9,7 @@
 
 #include "browserplatform/atlbase.h"
 #include "browserplatform/atlcom.h"
+#include "browserstorage/bookmark_storage.h"
 #include "storage/service/co_storage_config.h"
 #include "storage/sync/storage_config_base.h"
 #include "tests/common/capturing_log_controller.h"
@@ -168,11 +169,30 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   EXPECT_EQ(folder.Names(),
             (std::set<std::string>{"userpref_v2", "browserpref_v2", "UserSelectedInfo_v2"}));
 
-  for (int type : {-1, 0, 1, 2, 3, 4, 5, 6, 7}) {
+  for (int type : {-1, 0, 1, 2, 4, 5, 6, 7}) {
     IUnknown* out = nullptr;
     EXPECT_EQ(creater->CreateTempStorage(type, &out), E_FAIL) << type;
     EXPECT_EQ(out, nullptr);
   }
+  // The bookmark tree: a new file-less storage on every call, whose only reference is the
+  // caller's and which never waits for an import.
+  ATL::CComPtr<IUnknown> first;
+  ATL::CComPtr<IUnknown> second;
+  ASSERT_EQ(creater->CreateTempStorage(Storage::kStorageTypeBookmarkTree, first.Receive()), S_OK);
+  ASSERT_EQ(creater->CreateTempStorage(Storage::kStorageTypeBookmarkTree, second.Receive()), S_OK);
+  EXPECT_NE(first.get(), second.get());
+  ATL::CComPtr<IBookmarkTreeModelStorage> temp;
+  ASSERT_EQ(first->QueryInterface(IID_IBookmarkTreeModelStorage, temp.ReceiveVoid()), S_OK);
+  ULONG count = 1;
+  EXPECT_EQ(temp->GetCount(&count), S_OK);
+  EXPECT_EQ(count, 0u);
+  ULONG finished = 7;
+  ATL::CComPtr<IStorageInfo> info;
+  ASSERT_EQ(first->QueryInterface(IID_IStorageInfo, info.ReceiveVoid()), S_OK);
+  EXPECT_EQ(info->IsImportFinished(&finished), E_FAIL);  // no file, nothing to import
+  temp.Release();
+  info.Release();
+  EXPECT_EQ(first.Detach()->Release(), 0u);
   EXPECT_EQ(creater->CreateTempStorage(Storage::kStorageTypeBookmarkTree, nullptr), E_FAIL);
 }
 
