@@ -132,7 +132,9 @@ HRESULT CBookmarkTreeModel::MergeItem(IBookmarkItem* old_item, IBookmarkItem* ne
 int CBookmarkTreeModel::VisitTreeToIndex(IObjectList* list, IdIndex& index) {
   base::CPerformanceTrace trace(u"Storage::CBookmarkTreeModel::VisitTreeToIndex");
   if (list == nullptr) return 0;
-  const bool address_index = !InOwnTransaction();
+  // The address index mirrors the committed index, whichever thread fills it (a transaction's
+  // owner may add a subtree to the committed tree too).
+  const bool address_index = &index == &index_;
   // A rebuild sorts every address once instead of inserting one by one.
   const bool bulk = address_index && address_index_.size() == 0;
   std::vector<AddressEntry> entries;

@@ -403,7 +403,11 @@ TEST(TreeModelTest, ADiscardedTransactionLeavesNoTrace) {
   m.model->IsBookmarkByURL(Bstr(u"http://other/"), &found);
   EXPECT_EQ(0, found);
   EXPECT_EQ(S_OK, m.model->BeginTransaction());  // the next one may start
+  // What the owner adds to the committed tree meanwhile is indexed there, addresses included.
+  ASSERT_EQ(S_OK, m.model->AddSubTree(Node(u"s", u""), nullptr, -1));
   EXPECT_EQ(S_OK, m.model->EndTransaction(0));
+  EXPECT_EQ(S_OK, m.model->IsBookmarkByURL(Bstr(u"http://s/"), &found));
+  EXPECT_EQ(1, found);
 }
 
 }  // namespace
