@@ -4,6 +4,8 @@
 // bytes parsed and printed by rapidxml alone.
 //
 //   BookmarkEncodeToString   EncodeToString of the tree
+//   BookmarkReadObjects      every property of the tree read into plain values, without XML:
+//                            what any encoder spends on the objects alone
 //   BookmarkEncodeToFile     EncodeToFile: the same, written to a temporary file (flushed and
 //                            renamed by the file writer)
 //   BookmarkDecodeFromString DecodeFromString of the file's bytes (the tree's release untimed)
@@ -128,6 +130,15 @@ void BM_BookmarkEncodeToString(benchmark::State& state) {
   Report(state);
 }
 BENCHMARK(BM_BookmarkEncodeToString)->Unit(benchmark::kMillisecond);
+
+void BM_BookmarkReadObjects(benchmark::State& state) {
+  ATL::CComPtr<IObjectList> root = Root();
+  for (auto _ : state) {
+    if (bookmark_test::Read(root).size() != kTopFolders) state.SkipWithError("nodes lost");
+  }
+  Report(state);
+}
+BENCHMARK(BM_BookmarkReadObjects)->Unit(benchmark::kMillisecond);
 
 void BM_BookmarkEncodeToFile(benchmark::State& state) {
   ATL::CComPtr<IObjectList> root = Root();

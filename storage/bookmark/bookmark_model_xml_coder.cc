@@ -1,13 +1,11 @@
 #include "storage/bookmark/bookmark_model_xml_coder.h"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
-#include <cstring>
 #include <exception>
-#include <iterator>
 #include <limits>
 #include <memory>
-#include <rapidxml/rapidxml_print.hpp>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -26,14 +24,16 @@ using XmlDocument = rapidxml::xml_document<char>;
 using XmlNode = rapidxml::xml_node<char>;
 using XmlAttribute = rapidxml::xml_attribute<char>;
 
-constexpr std::string_view kDeclaration = "xml version='1.0' encoding='utf-8'";
 constexpr std::string_view kRootName = "root";
 constexpr std::string_view kBookmarkName = "bookmark";
 constexpr std::string_view kChildrenName = "children";
 constexpr std::string_view kChecksumName = "checksum";
-constexpr std::string_view kVersionName = "version";
-constexpr std::string_view kVersion = "1.0";
 constexpr size_t kChecksumDigits = 32;
+
+// The file up to the checksum's digits, and the rest of the root's start tag after them.
+constexpr std::string_view kFileStart =
+    "<?xml version='1.0' encoding='utf-8' ?>\n<root checksum=\"";
+constexpr std::string_view kRootRest = "\" version=\"1.0\"";
 
 // How a property is written and read: text as UTF-8; numbers in decimal, read through 64 bits,
 // or through 32 bits and widened (kNumber32), or the 32-bit access count.
@@ -71,10 +71,6 @@ const Property kProperties[] = {
 const Property& kIdProperty = kProperties[0];
 const Property& kParentIdProperty = kProperties[2];
 const Property& kIconUrlProperty = kProperties[4];
-
-// What the printer adds around the values of one bookmark at most: the names, quotes and
-// brackets of the element, its attributes and a "children", and a line feed each.
-constexpr size_t kBookmarkMarkupBytes = 200;
 
 void LogError(const char16_t* text) {
   base::Log(base::kLogLevelError, base::kLogCategoryNone, u"%s", text);
@@ -117,21 +113,54 @@ const XmlNode* NextElement(const XmlNode* node) {
   return node;
 }
 
-// A copy of `text` in the document's pool, where the printer finds it.
-const char* Keep(XmlDocument* document, std::string_view text) {
-  if (text.empty()) return "";
-  return document->allocate_string(text.data(), text.size());
+// The characters an attribute value may have to write as entities.
+constexpr std::array<bool, 256> MakeEscaped() {
+  std::array<bool, 256> escaped{};
+  for (unsigned char c : {'<', '>', '&', '"', '\''}) escaped[c] = true;
+  return escaped;
+}
+constexpr std::array<bool, 256> kEscaped = MakeEscaped();
+
+// ` name="value"` as rapidxml's printer writes an attribute: in double quotes, or in single
+// quotes when the value holds a double quote; & < > and the quote around the value become
+// entities, the other quote stays as it is.
+void AppendAttribute(std::string* out, std::string_view name, std::string_view value) {
+  const auto is_escaped = [](char c) { return kEscaped[static_cast<unsigned char>(c)]; };
+  size_t plain_end = 0;  // most values have nothing to escape
+  while (plain_end < value.size() && !is_escaped(value[plain_end])) ++plain_end;
+  const char quote = value.find('"', plain_end) == std::string_view::npos ? '"' : '\'';
+  *out += ' ';
+  *out += name;
+  *out += '=';
+  *out += quote;
+  out->append(value.substr(0, plain_end));
+  for (size_t i = plain_end; i < value.size(); ++i) {
+    switch (value[i]) {
+      case '<':
+        *out += "&lt;";
+        break;
+      case '>':
+        *out += "&gt;";
+        break;
+      case '&':
+        *out += "&amp;";
+        break;
+      case '"':
+      case '\'':  // an entity only where it would end the value
+        if (value[i] != quote) {
+          *out += value[i];
+        } else {
+          *out += quote == '"' ? "&quot;" : "&apos;";
+        }
+        break;
+      default:
+        *out += value[i];
+    }
+  }
+  *out += quote;
 }
 
-void AppendAttribute(XmlDocument* document, XmlNode* element, std::string_view name,
-                     std::string_view value) {
-  element->append_attribute(
-      document->allocate_attribute(name.data(), Keep(document, value), name.size(), value.size()));
-}
-
-XmlNode* NewElement(XmlDocument* document, std::string_view name) {
-  return document->allocate_node(rapidxml::node_element, name.data(), nullptr, name.size());
-}
+void AppendTabs(std::string* out, size_t count) { out->append(count, '\t'); }
 
 template <class T>
 HRESULT NewObject(REFIID iid, ATL::CComPtr<T>* out) {
@@ -153,7 +182,6 @@ std::string ChecksumOf(const std::string& bytes) {
 struct CBookmarkModelXMLCoder::Scratch {
   std::string utf8;
   std::u16string wide;
-  size_t value_bytes = 0;  // of the attribute values encoded so far
 };
 
 CBookmarkModelXMLCoder::CBookmarkModelXMLCoder() : file_writer_(kWriteModePlain) {}
@@ -206,85 +234,103 @@ bool CBookmarkModelXMLCoder::DecodeFromString(char* text, size_t length, IObject
 }
 
 bool CBookmarkModelXMLCoder::Encode(IObjectList* root, std::string* out) {
-  // The document holds its first 64 KiB of nodes inline: too much for a small thread stack.
-  auto document = std::make_unique<XmlDocument>();
-  document->append_node(
-      document->allocate_node(rapidxml::node_pi, kDeclaration.data(), "", kDeclaration.size(), 0));
-  XmlNode* root_element = NewElement(document.get(), kRootName);
-  document->append_node(root_element);
+  // The file is written as rapidxml's printer (flags 0) writes its document, in one pass: each
+  // element at one tab per level, a line feed after each, an element without content closed
+  // with "/>", and a line feed after the whole. The checksum's digits are filled in last.
+  std::string text;
+  // Files change little between writes: with the last one's size (and room to grow) the text
+  // is allocated once, instead of being copied into ever larger blocks.
+  text.reserve(last_size_ + last_size_ / 16 + 4096);
+  text += kFileStart;
+  const size_t checksum_at = text.size();
+  text.append(kChecksumDigits, '0');
+  text += kRootRest;
 
   // One level per child list being written, the root list first: the walk goes depth first in
   // document order without recursing, so the checksum sees the bookmarks in that order too.
+  // Level n's bookmarks are indented by 2n - 1 tabs, the element holding them ("root" or a
+  // "children") by 2n - 2, and the bookmark around that by 2n - 3.
   struct Level {
-    XmlNode* element;  // where the list's bookmarks go
     ATL::CComPtr<IObjectList> list;
     UINT count;
     UINT next;
+    bool has_content;  // the holding element's start tag is closed with ">"
   };
   std::vector<Level> levels;
   UINT count = 0;
   if (FAILED(root->Count(&count))) return false;
-  levels.push_back({root_element, root, count, 0});
+  levels.push_back({root, count, 0, false});
   std::string checksum;
   Scratch scratch;
-  size_t estimate = 256;  // of the printed size, so that the output is allocated once
   while (!levels.empty()) {
     Level& level = levels.back();
+    const size_t depth = levels.size();
     if (level.next >= level.count) {
+      if (!level.has_content) {
+        text += "/>\n";
+      } else {
+        AppendTabs(&text, 2 * depth - 2);
+        text += depth == 1 ? "</root>\n" : "</children>\n";
+      }
       levels.pop_back();
+      if (depth > 1) {
+        AppendTabs(&text, 2 * depth - 3);
+        text += "</bookmark>\n";
+      }
       continue;
     }
-    XmlNode* parent = level.element;
     // A list element that is not a node (or gone since the count) is no bookmark.
     ATL::CComPtr<ITreeNode> node;
     if (FAILED(level.list->GetAt(level.next++, IID_ITreeNode, node.ReceiveVoid())) || !node) {
       continue;
     }
+    if (!level.has_content) {
+      text += ">\n";
+      level.has_content = true;
+    }
+    AppendTabs(&text, 2 * depth - 1);
     ATL::CComPtr<IObjectList> children;
-    XmlNode* element = EncodeBookmark(node, document.get(), &checksum, &scratch, &children);
-    if (element == nullptr) return false;
-    parent->append_node(element);
-    // Its markup, and the tabs before its tags and those of its "children".
-    estimate += kBookmarkMarkupBytes + 4 * levels.size();
+    if (!EncodeBookmark(node, &text, &checksum, &scratch, &children)) return false;
     UINT child_count = 0;
-    if (!children || FAILED(children->Count(&child_count)) || child_count == 0) continue;
+    if (!children || FAILED(children->Count(&child_count)) || child_count == 0) {
+      text += "/>\n";
+      continue;
+    }
     // This bookmark's "children" would nest one element too deep for the reader: refused
-    // before anything is printed, which also ends a walk around a cycle.
-    if (levels.size() >= kMaxBookmarkDepth) {
+    // before anything is written, which also ends a walk around a cycle.
+    if (depth >= kMaxBookmarkDepth) {
       base::Log(base::kLogLevelError, base::kLogCategoryNone,
                 u"bookmark tree not written: nested deeper than %u levels, or cyclic",
                 static_cast<unsigned>(kMaxBookmarkDepth));
       return false;
     }
-    XmlNode* children_element = NewElement(document.get(), kChildrenName);
-    element->append_node(children_element);
-    levels.push_back({children_element, std::move(children), child_count, 0});
+    text += ">\n";
+    AppendTabs(&text, 2 * depth);
+    text += "<children";
+    levels.push_back({std::move(children), child_count, 0, false});
   }
+  text += '\n';
 
   const std::string digest = ChecksumOf(checksum);
-  if (digest.empty()) {
+  if (digest.size() != kChecksumDigits) {
     LogError(u"bookmark tree not encoded: no MD5 digest");
     return false;
   }
-  AppendAttribute(document.get(), root_element, kChecksumName, digest);
-  AppendAttribute(document.get(), root_element, kVersionName, kVersion);
-
-  std::string text;
-  text.reserve(estimate + scratch.value_bytes);
-  rapidxml::print(std::back_inserter(text), *document, 0);
+  text.replace(checksum_at, kChecksumDigits, digest);
+  last_size_ = text.size();
   *out = std::move(text);
   return true;
 }
 
-CBookmarkModelXMLCoder::XmlNode* CBookmarkModelXMLCoder::EncodeBookmark(
-    ITreeNode* node, XmlDocument* document, std::string* checksum, Scratch* scratch,
-    ATL::CComPtr<IObjectList>* children) {
-  XmlNode* element = NewElement(document, kBookmarkName);
+bool CBookmarkModelXMLCoder::EncodeBookmark(ITreeNode* node, std::string* out,
+                                            std::string* checksum, Scratch* scratch,
+                                            ATL::CComPtr<IObjectList>* children) {
+  *out += "<bookmark";
   ATL::CComPtr<IBookmarkItem> item;
   ATL::CComPtr<IBookmarkItemProperty> property;
   if (FAILED(node->GetItem(item.Receive())) || !item ||
       FAILED(item.QueryInterface(property.Receive())) || !property) {
-    return element;  // bare: its subtree is not written
+    return true;  // bare: its subtree is not written
   }
   for (const Property& p : kProperties) {
     HRESULT hr = S_OK;
@@ -321,13 +367,12 @@ CBookmarkModelXMLCoder::XmlNode* CBookmarkModelXMLCoder::EncodeBookmark(
       base::Log(base::kLogLevelError, base::kLogCategoryNone,
                 u"bookmark tree not written: its \"%S\" could not be read (hr=0x%X)",
                 std::string(p.name).c_str(), static_cast<unsigned>(hr));
-      return nullptr;
+      return false;
     }
-    AppendAttribute(document, element, p.name, value);
-    scratch->value_bytes += value.size();
+    AppendAttribute(out, p.name, value);
   }
   if (FAILED(node->GetChildList(children->Receive()))) children->Release();
-  return element;
+  return true;
 }
 
 bool CBookmarkModelXMLCoder::Decode(char* text, ATL::CComPtr<IObjectList>* out) {

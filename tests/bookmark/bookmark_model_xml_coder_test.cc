@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <memory>
+#include <rapidxml/rapidxml.hpp>
+#include <rapidxml/rapidxml_print.hpp>
 #include <set>
 #include <string>
 #include <string_view>
@@ -41,6 +45,18 @@ std::string Md5Hex(std::string_view bytes) {
 std::string Document(const std::string& bookmarks, std::string_view ids) {
   return kHead + "<root checksum=\""s + Md5Hex(ids) + "\" version=\"1.0\">\n" + bookmarks +
          "</root>\n\n";
+}
+
+// What rapidxml's own printer (flags 0) makes of `file` once rapidxml has parsed it; the
+// declaration, which the parse drops, goes back in first.
+std::string Reprinted(std::string file) {
+  auto document = std::make_unique<rapidxml::xml_document<char>>();
+  document->parse<rapidxml::parse_default>(file.data());
+  document->prepend_node(
+      document->allocate_node(rapidxml::node_pi, "xml version='1.0' encoding='utf-8'", ""));
+  std::string printed;
+  rapidxml::print(std::back_inserter(printed), *document, 0);
+  return printed;
 }
 
 std::string Encode(const std::vector<Node>& tree) {
@@ -191,10 +207,37 @@ TEST(BookmarkXmlCoderTest, WritesTheFileByteForByte) {
   // The checksum covers "1" "0" "2" "1" "3" "0": ids and parent ids in document order.
   EXPECT_EQ(Md5Hex("102130"), "f72f3c64f4035c03dcf80fb0c957be7b");
   EXPECT_EQ(Encode(FixtureTree()), kFixtureFile);
-  EXPECT_EQ(Encode({}),
-            "<?xml version='1.0' encoding='utf-8' ?>\n"
-            "<root checksum=\"d41d8cd98f00b204e9800998ecf8427e\" version=\"1.0\"/>\n"
-            "\n");
+  const std::string empty =
+      "<?xml version='1.0' encoding='utf-8' ?>\n"
+      "<root checksum=\"d41d8cd98f00b204e9800998ecf8427e\" version=\"1.0\"/>\n"
+      "\n";
+  EXPECT_EQ(Encode({}), empty);
+
+  // A child list without nodes still gets its "children", empty.
+  Item folder;
+  folder.id = u"4";
+  folder.parent_id = u"0";
+  ATL::CComPtr<IObjectList> root = bookmark_test::Build({Bookmark(folder, true)});
+  ATL::CComPtr<ITreeNode> node;
+  ATL::CComPtr<IObjectList> children;
+  root->GetAt(0, IID_ITreeNode, node.ReceiveVoid());
+  node->GetChildList(children.Receive());
+  children->AppendString(bookmark_test::Bstr(u"not a node"));
+  std::string text;
+  ASSERT_TRUE(CBookmarkModelXMLCoder().EncodeToString(root, &text));
+  const std::string with_empty_children = Document(
+      "\t<bookmark id=\"4\" name=\"\" parentid=\"0\" url=\"\" faviconurl=\"\" note=\"\" "
+      "type=\"0\" addtime=\"0\" accesstime=\"0\" sysdefault=\"0\" accesscount=\"0\" "
+      "manualorder=\"0\" from=\"0\">\n"
+      "\t\t<children/>\n"
+      "\t</bookmark>\n",
+      "40");
+  EXPECT_EQ(text, with_empty_children);
+
+  // They are what rapidxml's own printer writes for the same document.
+  for (const std::string& file : {kFixtureFile, empty, with_empty_children}) {
+    EXPECT_EQ(Reprinted(file), file);
+  }
 }
 
 TEST(BookmarkXmlCoderTest, ReadsTheFileBack) {
@@ -369,6 +412,7 @@ TEST(BookmarkXmlCoderTest, ReadsTextAsUtf8WithTheChecksumOverTheRawBytes) {
 TEST(BookmarkXmlCoderTest, RoundTripsAGeneratedTree) {
   const std::vector<Node> tree = GeneratedTree();
   const std::string text = Encode(tree);
+  EXPECT_EQ(Reprinted(text), text);
   std::vector<Node> decoded;
   ASSERT_TRUE(Decode(text, &decoded));
   EXPECT_EQ(decoded, tree);
@@ -435,8 +479,9 @@ TEST(BookmarkXmlCoderTest, WritesNoTreeDeeperThanItReads) {
   EXPECT_FALSE(Decode(ChainDocument(kMaxBookmarkDepth + 1), &decoded));
 }
 
-TEST(BookmarkXmlCoderTest, RefusesACycle) {
-  // A node in its own child list, and one reached again through a child.
+TEST(BookmarkXmlCoderTest, RefusesACycleOnASmallStack) {
+  // A node in its own child list, and one reached again through a child: the writer walks
+  // each down to the depth limit before it refuses, with no stack per level.
   auto self = bookmark_test::New<ITreeNode>(IID_ITreeNode);
   self->SetItem(bookmark_test::NewItem(Item{}));
   auto self_list = bookmark_test::New<IObjectList>(IID_IObjectList);
@@ -455,9 +500,14 @@ TEST(BookmarkXmlCoderTest, RefusesACycle) {
 
   auto root = bookmark_test::New<IObjectList>(IID_IObjectList);
   root->Append(IID_ITreeNode, self);
-  std::string out;
-  EXPECT_FALSE(CBookmarkModelXMLCoder().EncodeToString(root, &out));
-  EXPECT_FALSE(CBookmarkModelXMLCoder().EncodeToString(pair, &out));
+  bool self_encoded = true, pair_encoded = true;
+  ASSERT_TRUE(testing_support::RunWithStack(128 * 1024, [&] {
+    std::string out;
+    self_encoded = CBookmarkModelXMLCoder().EncodeToString(root, &out);
+    pair_encoded = CBookmarkModelXMLCoder().EncodeToString(pair, &out);
+  }));
+  EXPECT_FALSE(self_encoded);
+  EXPECT_FALSE(pair_encoded);
   // Broken again, so that the objects can go.
   self_list->RemoveAt(0);
   second_children->RemoveAt(0);
@@ -489,22 +539,29 @@ TEST(BookmarkXmlCoderTest, DeepDocumentsFailOnASmallStack) {
   EXPECT_FALSE(items_parsed);
 }
 
-TEST(BookmarkXmlCoderTest, TheDeepestFileFitsADefaultThreadStack) {
-  // rapidxml recurses per element level when it parses and prints (about 200 bytes a level
-  // when optimised, 2 to 3 KiB under AddressSanitizer without optimisation); the coder's own
-  // walks do not. The deepest file the coder writes goes both ways on the 8 MiB stack a thread
-  // gets by default.
+TEST(BookmarkXmlCoderTest, WritesTheDeepestTreeOnASmallStack) {
+  // The writer keeps no stack per level: the deepest tree takes no more than a small thread
+  // has.
   ATL::CComPtr<IObjectList> deepest = bookmark_test::Build(Chain(kMaxBookmarkDepth));
-  bool encoded = false, decoded = false;
+  std::string text;
+  bool encoded = false;
+  ASSERT_TRUE(testing_support::RunWithStack(
+      128 * 1024, [&] { encoded = CBookmarkModelXMLCoder().EncodeToString(deepest, &text); }));
+  EXPECT_TRUE(encoded);
+  EXPECT_EQ(text, Encode(Chain(kMaxBookmarkDepth)));
+}
+
+TEST(BookmarkXmlCoderTest, TheDeepestFileReadsOnADefaultThreadStack) {
+  // rapidxml's parse recurses per element level (2 to 3 KiB a level under AddressSanitizer
+  // without optimisation): the deepest file the coder writes must still read on the 8 MiB
+  // stack a thread gets by default.
+  std::string text = Encode(Chain(kMaxBookmarkDepth));
+  bool decoded = false;
   ASSERT_TRUE(testing_support::RunWithStack(8 * 1024 * 1024, [&] {
-    CBookmarkModelXMLCoder coder;
-    std::string text;
-    encoded = coder.EncodeToString(deepest, &text);
     IObjectList* root = nullptr;
-    decoded = coder.DecodeFromString(text.data(), text.size(), &root);
+    decoded = CBookmarkModelXMLCoder().DecodeFromString(text.data(), text.size(), &root);
     if (root != nullptr) root->Release();
   }));
-  EXPECT_TRUE(encoded);
   EXPECT_TRUE(decoded);
 }
 
