@@ -7,10 +7,6 @@
 // cannot carry; and writing that tree again gives the same bytes.
 #include <cstdint>
 #include <cstdlib>
-#include <iterator>
-#include <memory>
-#include <rapidxml/rapidxml.hpp>
-#include <rapidxml/rapidxml_print.hpp>
 #include <string>
 #include <vector>
 
@@ -57,18 +53,6 @@ ATL::CComPtr<IObjectList> Decode(Storage::CBookmarkModelXMLCoder* coder, std::st
   return owned;
 }
 
-// What rapidxml prints (flags 0) for `file` once it has parsed it, with the declaration the
-// parse drops put back first.
-std::string Reprinted(std::string file) {
-  auto document = std::make_unique<rapidxml::xml_document<char>>();
-  document->parse<rapidxml::parse_default>(file.data());
-  document->prepend_node(
-      document->allocate_node(rapidxml::node_pi, "xml version='1.0' encoding='utf-8'", ""));
-  std::string printed;
-  rapidxml::print(std::back_inserter(printed), *document, 0);
-  return printed;
-}
-
 std::string Encode(Storage::CBookmarkModelXMLCoder* coder, IObjectList* root) {
   std::string text;
   Check(coder->EncodeToString(root, &text));
@@ -85,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!root) return 0;
 
   const std::string written = Encode(&coder, root);
-  Check(Reprinted(written) == written);
+  Check(bookmark_test::Reprinted(written) == written);
   ATL::CComPtr<IObjectList> reread = Decode(&coder, written);
   Check(reread != nullptr);
   std::vector<Node> tree = bookmark_test::Read(root);

@@ -5,11 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <iterator>
 #include <limits>
-#include <memory>
-#include <rapidxml/rapidxml.hpp>
-#include <rapidxml/rapidxml_print.hpp>
 #include <set>
 #include <string>
 #include <string_view>
@@ -45,18 +41,6 @@ std::string Md5Hex(std::string_view bytes) {
 std::string Document(const std::string& bookmarks, std::string_view ids) {
   return kHead + "<root checksum=\""s + Md5Hex(ids) + "\" version=\"1.0\">\n" + bookmarks +
          "</root>\n\n";
-}
-
-// What rapidxml's own printer (flags 0) makes of `file` once rapidxml has parsed it; the
-// declaration, which the parse drops, goes back in first.
-std::string Reprinted(std::string file) {
-  auto document = std::make_unique<rapidxml::xml_document<char>>();
-  document->parse<rapidxml::parse_default>(file.data());
-  document->prepend_node(
-      document->allocate_node(rapidxml::node_pi, "xml version='1.0' encoding='utf-8'", ""));
-  std::string printed;
-  rapidxml::print(std::back_inserter(printed), *document, 0);
-  return printed;
 }
 
 std::string Encode(const std::vector<Node>& tree) {
@@ -236,7 +220,7 @@ TEST(BookmarkXmlCoderTest, WritesTheFileByteForByte) {
 
   // They are what rapidxml's own printer writes for the same document.
   for (const std::string& file : {kFixtureFile, empty, with_empty_children}) {
-    EXPECT_EQ(Reprinted(file), file);
+    EXPECT_EQ(bookmark_test::Reprinted(file), file);
   }
 }
 
@@ -412,7 +396,7 @@ TEST(BookmarkXmlCoderTest, ReadsTextAsUtf8WithTheChecksumOverTheRawBytes) {
 TEST(BookmarkXmlCoderTest, RoundTripsAGeneratedTree) {
   const std::vector<Node> tree = GeneratedTree();
   const std::string text = Encode(tree);
-  EXPECT_EQ(Reprinted(text), text);
+  EXPECT_EQ(bookmark_test::Reprinted(text), text);
   std::vector<Node> decoded;
   ASSERT_TRUE(Decode(text, &decoded));
   EXPECT_EQ(decoded, tree);

@@ -1,9 +1,14 @@
 // The bookmark tree as plain values: trees of shared objects are built from it and read back
-// into it, so that tests, fuzzers and benchmarks compare whole trees with ==.
+// into it, so that tests, fuzzers and benchmarks compare whole trees with ==. And the bookmark
+// file as rapidxml itself would print it.
 #pragma once
 
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <ostream>
+#include <rapidxml/rapidxml.hpp>
+#include <rapidxml/rapidxml_print.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -172,6 +177,18 @@ inline std::vector<Node> Read(IObjectList* list) {
     nodes.push_back(std::move(values));
   }
   return nodes;
+}
+
+// What rapidxml's own printer (flags 0) makes of `file` once rapidxml has parsed it; the
+// declaration, which the parse drops, goes back in first. `file` must be well-formed.
+inline std::string Reprinted(std::string file) {
+  auto document = std::make_unique<rapidxml::xml_document<char>>();
+  document->parse<rapidxml::parse_default>(file.data());
+  document->prepend_node(
+      document->allocate_node(rapidxml::node_pi, "xml version='1.0' encoding='utf-8'", ""));
+  std::string printed;
+  rapidxml::print(std::back_inserter(printed), *document, 0);
+  return printed;
 }
 
 }  // namespace bookmark_test
