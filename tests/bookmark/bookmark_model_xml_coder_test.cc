@@ -69,8 +69,8 @@ std::string Replaced(std::string text, std::string_view from, std::string_view t
   return text;
 }
 
-// A node with its item and three levels below it; every property of every item set, with
-// characters the printer escapes, text outside the BMP, and numbers at their limits.
+// Three folders with four levels of bookmarks under them; every property of every item set,
+// with characters the printer escapes, text outside the BMP, and numbers at their limits.
 std::vector<Node> GeneratedTree() {
   std::vector<Node> top;
   int serial = 0;
@@ -122,9 +122,9 @@ std::vector<Node> Chain(size_t depth) {
   return level;
 }
 
-// The same as a document, written the way the printer nests it.
+// `depth` levels of bare bookmarks as a file, nested as the writer nests them.
 std::string ChainDocument(size_t depth) {
-  std::string bookmarks, ids;
+  std::string bookmarks;
   for (size_t i = 1; i <= depth; ++i) {
     bookmarks += "<bookmark>";
     if (i < depth) bookmarks += "<children>";
@@ -136,10 +136,10 @@ std::string ChainDocument(size_t depth) {
   return Document(bookmarks + "\n", "");
 }
 
-// Every construct of the format, once: the printer's escaping (& < > always, and whichever
-// quote the value does not use as its delimiter), numbers beyond 32 bits and negative, a NUL
-// that ends a string, nested children, a node without an item (whose own children are lost),
-// and a folder whose child list is empty.
+// Every construct of the format, once: the printer's escaping (& < > always, and the quote
+// that delimits the value, single where the value holds a double one), numbers beyond 32 bits and
+// negative, a NUL that ends a string, nested children, a node without an item (whose own children
+// are lost), and a folder whose child list is empty.
 std::vector<Node> FixtureTree() {
   Item first;
   first.id = u"1";
