@@ -26,7 +26,7 @@
 
 #include "base/string_conversions.h"
 #include "storage/bookmark/bookmark_model_xml_coder.h"
-#include "tests/bookmark/bookmark_tree_model.h"
+#include "tests/bookmark/bookmark_tree_values.h"
 
 namespace {
 

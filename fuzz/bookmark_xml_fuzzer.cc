@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "storage/bookmark/bookmark_model_xml_coder.h"
-#include "tests/bookmark/bookmark_tree_model.h"
+#include "tests/bookmark/bookmark_tree_values.h"
 
 namespace {
 

@@ -397,9 +397,10 @@ bool CBookmarkModelXMLCoder::Decode(char* text, ATL::CComPtr<IObjectList>* out) 
   struct Level {
     const XmlNode* next;  // the next element to read at this level
     ATL::CComPtr<IObjectList> list;
+    ATL::CComBSTR parent_id;  // the identifier of the node that holds `list`; null at the top
   };
   std::vector<Level> levels;
-  levels.push_back({root->first_node(kBookmarkName.data(), kBookmarkName.size()), root_list});
+  levels.push_back({root->first_node(kBookmarkName.data(), kBookmarkName.size()), root_list, {}});
   std::string checksum;
   Scratch scratch;
   while (!levels.empty()) {
@@ -415,7 +416,7 @@ bool CBookmarkModelXMLCoder::Decode(char* text, ATL::CComPtr<IObjectList>* out) 
                            : element->next_sibling(kBookmarkName.data(), kBookmarkName.size());
     ATL::CComPtr<ITreeNode> node;
     ATL::CComPtr<IObjectList> children;
-    if (!DecodeBookmark(element, top_level, &checksum, &scratch, &node, &children) ||
+    if (!DecodeBookmark(element, level.parent_id, &checksum, &scratch, &node, &children) ||
         FAILED(level.list->Append(IID_ITreeNode, node))) {
       LogError(u"bookmark file not decoded: a bookmark could not be built");
       return false;
@@ -425,7 +426,9 @@ bool CBookmarkModelXMLCoder::Decode(char* text, ATL::CComPtr<IObjectList>* out) 
     if (children_element == nullptr) continue;
     if (const XmlNode* first =
             children_element->first_node(kBookmarkName.data(), kBookmarkName.size())) {
-      levels.push_back({first, std::move(children)});
+      ATL::CComBSTR id;
+      node->GetId(id.Receive());
+      levels.push_back({first, std::move(children), std::move(id)});
     }
   }
 
@@ -440,7 +443,7 @@ bool CBookmarkModelXMLCoder::Decode(char* text, ATL::CComPtr<IObjectList>* out) 
   return true;
 }
 
-bool CBookmarkModelXMLCoder::DecodeBookmark(const XmlNode* element, bool top_level,
+bool CBookmarkModelXMLCoder::DecodeBookmark(const XmlNode* element, BSTR parent_id,
                                             std::string* checksum, Scratch* scratch,
                                             ATL::CComPtr<ITreeNode>* node,
                                             ATL::CComPtr<IObjectList>* children) {
@@ -451,7 +454,8 @@ bool CBookmarkModelXMLCoder::DecodeBookmark(const XmlNode* element, bool top_lev
   if (FAILED(NewObject(IID_ITreeNode, &new_node)) || FAILED(NewObject(IID_IBookmarkItem, &item)) ||
       FAILED(NewObject(IID_IObjectList, &list)) ||
       FAILED(item.QueryInterface(property.Receive())) || !property ||
-      FAILED(new_node->SetItem(item)) || FAILED(new_node->SetChildList(list))) {
+      FAILED(new_node->SetItem(item)) || FAILED(new_node->SetChildList(list)) ||
+      FAILED(new_node->SetParentId(parent_id))) {
     return false;
   }
   for (const Property& p : kProperties) {
@@ -477,7 +481,6 @@ bool CBookmarkModelXMLCoder::DecodeBookmark(const XmlNode* element, bool top_lev
         }
         hr = (property->*p.set_text)(wide);
         if (SUCCEEDED(hr) && is_id) hr = new_node->SetId(wide);
-        if (SUCCEEDED(hr) && is_parent_id && !top_level) hr = new_node->SetParentId(wide);
         break;
       }
       case Kind::kNumber:

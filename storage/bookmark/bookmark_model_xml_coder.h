@@ -39,8 +39,9 @@
 // runtime's atoi: leading white space, an optional sign, digits up to the first non-digit, 0
 // without digits; a value beyond its type saturates at the type's bound. "type" and
 // "sysdefault" read through 32 bits (4294967297 reads as 2147483647) and are widened with their
-// sign; "accesscount" reads through 32 bits, the others through 64. Top-level nodes get an
-// empty parent identifier; their items keep the file's "parentid".
+// sign; "accesscount" reads through 32 bits, the others through 64. A node's own parent
+// identifier is its actual parent's identifier (empty at the top level), whatever the file's
+// "parentid" says: the tree model relies on it. Items keep the file's "parentid".
 //
 // Neither direction recurses on the depth of the tree: both walk it with a stack of their own.
 // The writer produces the printer's bytes itself, in one pass and without a document, so it
@@ -107,10 +108,10 @@ class CBookmarkModelXMLCoder {
   // read.
   static bool EncodeBookmark(ITreeNode* node, std::string* out, std::string* checksum,
                              Scratch* scratch, ATL::CComPtr<IObjectList>* children);
-  // A new node for `element` (its item and an empty child list set), with the "id" and
-  // "parentid" bytes appended to `checksum`; a top-level node keeps an empty parent
-  // identifier. False when an object cannot be made or a property not set.
-  static bool DecodeBookmark(const XmlNode* element, bool top_level, std::string* checksum,
+  // A new node for `element` (its item and an empty child list set) under the node
+  // identified by `parent_id` (null at the top), with the "id" and "parentid" bytes appended
+  // to `checksum`. False when an object cannot be made or a property not set.
+  static bool DecodeBookmark(const XmlNode* element, BSTR parent_id, std::string* checksum,
                              Scratch* scratch, ATL::CComPtr<ITreeNode>* node,
                              ATL::CComPtr<IObjectList>* children);
 

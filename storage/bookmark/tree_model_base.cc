@@ -195,11 +195,13 @@ bool IsAcceptableTree(const std::vector<NodePtr>& tops, std::u16string_view pare
       return false;
     }
     ATL::CComBSTR id = NodeId(current.node);
+    ListPtr children = Children(current.node);
+    // Children name their parent by its identifier: a nameless node cannot have any.
+    if (CTreeModelBase::IdText(id).empty() && Count(children) > 0) return false;
     if (published != nullptr) {
       auto found = published->find(CTreeModelBase::IdKey(CTreeModelBase::IdText(id)));
       if (found != published->end() && found->second.get() == current.node.get()) return false;
     }
-    ListPtr children = Children(current.node);
     for (UINT i = Count(children); i > 0; --i) {
       if (NodePtr child = At(children, i - 1)) stack.push_back({child, current.depth + 1, id});
     }

@@ -18,7 +18,8 @@
 // actual parents: Add and Move refuse what would nest deeper (E_FAIL) and Move refuses a move
 // into the node's own subtree, before anything changes; SetRoot and AddSubTree refuse
 // (E_INVALIDARG, nothing changed) a given graph that reuses a node, has a cycle, nests too deep
-// or has a node whose parent identifier is not its parent's identifier (empty at the top). So
+// or has a node whose parent identifier is not its parent's identifier (empty at the top) or
+// that has children but no identifier. So
 // the file, which holds at most that depth, can always keep the tree, and no walk over it can
 // run away.
 //

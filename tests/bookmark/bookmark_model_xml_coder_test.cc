@@ -14,7 +14,7 @@
 #include "base/string_conversions.h"
 #include "browserplatform/md5.h"
 #include "storage/keyvalue/key_value_xml.h"
-#include "tests/bookmark/bookmark_tree_model.h"
+#include "tests/bookmark/bookmark_tree_values.h"
 #include "tests/common/capturing_log_controller.h"
 #include "tests/common/small_stack_thread.h"
 #include "tests/common/temp_folder.h"
@@ -230,10 +230,10 @@ TEST(BookmarkXmlCoderTest, ReadsTheFileBack) {
   std::vector<Node> expected = FixtureTree();
   // What the file cannot carry: "sysdefault" is written in full but read through 32 bits, the
   // NUL ends the title, and the node without an item comes back as a bookmark of default
-  // values without children.
+  // values without children, under its parent.
   expected[0].item->system_default = std::numeric_limits<int32_t>::max();
   expected[0].children[0].item->title = u"ab";
-  expected[0].children[1] = Node{Item{}, u"", u"", {}};
+  expected[0].children[1] = Node{Item{}, u"", u"1", {}};
   EXPECT_EQ(tree, expected);
   // Top-level nodes have no parent identifier of their own; their items keep the file's.
   EXPECT_EQ(tree[0].parent_id, u"");
@@ -316,6 +316,16 @@ TEST(BookmarkXmlCoderTest, ReadsWhatTheWriterNeverWrites) {
   ASSERT_TRUE(Decode(kCases[1].file, &tree));
   ASSERT_EQ(tree[0].children.size(), 1u);
   EXPECT_EQ(tree[0].children[0].id, u"b");
+
+  // Nodes name their actual parents, whatever "parentid" says; the items keep the attribute.
+  ASSERT_TRUE(Decode(Document("<bookmark id=\"a\" parentid=\"q\"><children>"
+                              "<bookmark id=\"b\" parentid=\"z\"/></children></bookmark>",
+                              "aqbz"),
+                     &tree));
+  EXPECT_EQ(tree[0].parent_id, u"");
+  EXPECT_EQ(tree[0].item->parent_id, u"q");
+  EXPECT_EQ(tree[0].children[0].parent_id, u"a");
+  EXPECT_EQ(tree[0].children[0].item->parent_id, u"z");
 }
 
 TEST(BookmarkXmlCoderTest, ReadsNumbersLikeAtoiAndSaturates) {

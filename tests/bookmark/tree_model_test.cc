@@ -253,6 +253,7 @@ TEST(TreeModelTest, SetRootAndAddSubTreeTakeOnlyProperTrees) {
       List({looped}),                               // a cycle
       List({Node(u"p", u"", {Node(u"q", u"x")})}),  // a parent identifier that lies
       List({Node(u"p", u"zz")}),                    // a top-level node with a parent
+      List({Node(u"", u"", {Node(u"q", u"")})}),    // children of a nameless node
   };
   for (const auto& graph : kRefused) {
     EXPECT_EQ(E_INVALIDARG, m.model->SetRoot(graph));

@@ -133,8 +133,8 @@ TEST_F(StorageCreaterTest, CallerConfigOverridesFileNameAndName) {
   }
 }
 
-// Only storages whose synchroniser exists open: the key-value XML files. The start-up data
-// (binary file) must not open in memory only, ignoring its file.
+// Only storages whose synchroniser exists open: the key-value and bookmark XML files. The start-up
+// data (binary file) must not open in memory only, ignoring its file.
 TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   platform_test::TempFolder folder;
   ASSERT_TRUE(folder.valid());
@@ -142,9 +142,9 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   creater->SetBasePath(platform_test::Widen(folder.path() + "/"));
   ASSERT_TRUE(creater->LoadStorageRegistry());
 
-  const std::set<std::u16string> kOpening = {Storage::kUserPrefStorageId,
-                                             Storage::kBrowserPrefStorageId,
-                                             Storage::kUserSelectedInfoStorageId};
+  const std::set<std::u16string> kOpening = {
+      Storage::kUserPrefStorageId, Storage::kBrowserPrefStorageId,
+      Storage::kUserSelectedInfoStorageId, Storage::kBookmarkStorageId};
   for (const Storage::StorageRegistryEntry& entry : Storage::kStorageRegistry) {
     SCOPED_TRACE(testing::PrintToString(std::u16string(entry.id)));
     const bool opens = kOpening.count(entry.id) > 0;
@@ -164,7 +164,8 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   }
   EXPECT_TRUE(folder.Names().empty());  // imports only read
 
-  // Detaching runs each storage's final sync: one file per opened storage, nothing else.
+  // Detaching runs each storage's final sync: one file per opened key-value storage, nothing
+  // else (the bookmark file is written only when the tree changed).
   creater->ReleaseAllStorages();
   EXPECT_EQ(folder.Names(),
             (std::set<std::string>{"userpref_v2", "browserpref_v2", "UserSelectedInfo_v2"}));
@@ -199,8 +200,8 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
 TEST_F(StorageCreaterTest, StoragesThatCannotOpenFailWithoutBuildingAnything) {
   ATL::CComPtr<IStorageConfig> overrides = NewConfig(u"file", u"name");
   for (const char16_t* id :
-       {Storage::kStartupDataStorageId, Storage::kBookmarkStorageId, Storage::kFavorIconStorageId,
-        Storage::kExtensionStorageId, Storage::kAutoFillStorageId, Storage::kAutoLoginStorageId}) {
+       {Storage::kStartupDataStorageId, Storage::kFavorIconStorageId, Storage::kExtensionStorageId,
+        Storage::kAutoFillStorageId, Storage::kAutoLoginStorageId}) {
     IUnknown* out = reinterpret_cast<IUnknown*>(this);
     EXPECT_EQ(creater_->GetStorage(id, overrides, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);

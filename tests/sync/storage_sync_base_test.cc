@@ -144,7 +144,7 @@ TEST(StorageSyncBaseTest, CreatePicksTheSynchroniserByTypeAndKinds) {
       {1, 3, 1, false, true},   // key-value binary file
       {2, 2, 1, false, true},   // key-value-ex XML file
       {3, 1, 1, false, true},   // bookmark database
-      {3, 2, 1, false, true},   // bookmark XML file
+      {3, 2, 1, false, false},  // bookmark XML file: it keeps a bookmark model, not a cache
       {5, 2, 1, false, true},   // extension JSON file
       {6, 3, 2, false, true},   // icon binary file
       {4, 2, 1, false, false},  // no such type
