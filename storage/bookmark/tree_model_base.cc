@@ -66,6 +66,7 @@ ATL::CComBSTR NodeId(ITreeNode* node) {
   return id;
 }
 
+// A view of the result (IdText) lives only as long as the result: keep it in a variable.
 ATL::CComBSTR NodeParentId(ITreeNode* node) {
   ATL::CComBSTR id;
   node->GetParentId(id.Receive());
@@ -144,7 +145,8 @@ size_t DepthOf(const CTreeModelBase::IdIndex& index, ITreeNode* node) {
   size_t depth = 1;
   NodePtr current(node);
   while (depth <= kMaxTreeDepth) {
-    std::u16string_view parent = CTreeModelBase::IdText(NodeParentId(current));
+    const ATL::CComBSTR parent_bstr = NodeParentId(current);
+    std::u16string_view parent = CTreeModelBase::IdText(parent_bstr);
     if (parent.empty()) break;
     auto found = index.find(CTreeModelBase::IdKey(parent));
     if (found == index.end()) break;
@@ -441,7 +443,8 @@ void CTreeModelBase::PropagateUp(ITreeNode* old_node, ITreeNode* node) {
   NodePtr current(node);
   // A proper tree ends at the top within kMaxTreeDepth levels.
   for (size_t level = 0; level <= kMaxTreeDepth; ++level) {
-    std::u16string_view parent_id = IdText(NodeParentId(current));
+    const ATL::CComBSTR parent_bstr = NodeParentId(current);
+    std::u16string_view parent_id = IdText(parent_bstr);
     auto found = parent_id.empty() ? index_.end() : index_.find(IdKey(parent_id));
     if (found == index_.end()) {
       ListPtr copy = CloneList(root_);
@@ -472,7 +475,8 @@ bool CTreeModelBase::CanMove(const IdIndex& index, const std::string& key, ITree
     while (true) {
       ++new_depth;
       if (new_depth > kMaxTreeDepth) return false;
-      std::u16string_view parent_id = IdText(NodeParentId(current));
+      const ATL::CComBSTR parent_bstr = NodeParentId(current);
+      std::u16string_view parent_id = IdText(parent_bstr);
       if (parent_id.empty()) break;
       std::string parent_key = IdKey(parent_id);
       if (parent_key == key) return false;
@@ -783,7 +787,8 @@ void CTreeModelBase::PropagateUpTxn(ITreeNode* old_node, ITreeNode* node) {
   NodePtr previous(old_node);
   NodePtr current(node);
   for (size_t level = 0; level <= kMaxTreeDepth; ++level) {
-    std::u16string_view parent_id = IdText(NodeParentId(current));
+    const ATL::CComBSTR parent_bstr = NodeParentId(current);
+    std::u16string_view parent_id = IdText(parent_bstr);
     std::string parent_key = parent_id.empty() ? std::string() : IdKey(parent_id);
     auto found = parent_id.empty() ? transaction_index_.end() : transaction_index_.find(parent_key);
     if (found == transaction_index_.end()) {
