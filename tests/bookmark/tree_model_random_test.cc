@@ -45,4 +45,35 @@ TEST(TreeModelRandomTest, WalksUpReadLiveParentIdentifiers) {
   EXPECT_EQ("f(g(x(z),y))", m.RootShape());
 }
 
+// Regression, found by the test below: inside a transaction the owner's GetRoot and GetChildren
+// handed out the transaction's own lists, which its later changes then edited in place, so a
+// caller walking a folder while changing it saw the folder change under it.
+TEST(TreeModelRandomTest, ListsHandedOutInATransactionNeverChange) {
+  CollationLocale locale;
+  RecordedModel m;
+  ASSERT_EQ(S_OK, m.model->Add(bookmark_test::Folder(u"f"), Bstr(u"f"), nullptr, -1));
+  ASSERT_EQ(S_OK, m.model->Add(bookmark_test::Link(u"a"), Bstr(u"a"), Bstr(u"f"), -1));
+  ASSERT_EQ(S_OK, m.model->Add(bookmark_test::Link(u"b"), Bstr(u"b"), Bstr(u"f"), -1));
+  ASSERT_EQ(S_OK, m.model->BeginTransaction());
+  ATL::CComPtr<IObjectList> root;
+  ATL::CComPtr<IObjectList> folder;
+  m.model->GetRoot(root.Receive());
+  m.model->GetChildren(Bstr(u"f"), folder.Receive());
+  EXPECT_EQ(S_OK, m.model->Remove(Bstr(u"a")));
+  EXPECT_EQ(S_OK, m.model->Add(bookmark_test::Link(u"c"), Bstr(u"c"), nullptr, 1));
+  EXPECT_EQ("f(a,b)", bookmark_test::Shape(root));
+  EXPECT_EQ("a,b", bookmark_test::Shape(folder));
+  // Handed out again after changes: the new lists hold still too.
+  root.Release();
+  folder.Release();
+  m.model->GetRoot(root.Receive());
+  m.model->GetChildren(Bstr(u"f"), folder.Receive());
+  EXPECT_EQ(S_OK, m.model->Move(Bstr(u"b"), nullptr, -1));
+  EXPECT_EQ(S_OK, m.model->Add(bookmark_test::Link(u"d"), Bstr(u"d"), Bstr(u"f"), -1));
+  EXPECT_EQ("c,f(b)", bookmark_test::Shape(root));
+  EXPECT_EQ("b", bookmark_test::Shape(folder));
+  EXPECT_EQ(S_OK, m.model->EndTransaction(1));
+  EXPECT_EQ("c,f(d),b", m.RootShape());
+}
+
 }  // namespace
