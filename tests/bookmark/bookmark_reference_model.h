@@ -8,7 +8,9 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <set>
 #include <string>
@@ -21,9 +23,28 @@
 #include "browserplatform/collation.h"
 #include "browserplatform/types.h"
 #include "browserstorage/shared_objects.h"
+#include "platform/collation_for_testing.h"
 #include "tests/bookmark/bookmark_test_util.h"
 
 namespace bookmark_test {
+
+// The first `count` of a fixed list of seeds, or the one BOOKMARK_RANDOM_SEED names.
+inline std::vector<uint32_t> RandomSeeds(size_t count) {
+  if (const char* chosen = std::getenv("BOOKMARK_RANDOM_SEED")) {
+    return {static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10))};
+  }
+  const std::vector<uint32_t> seeds = {1, 2, 3, 20240601, 987654321};
+  return std::vector<uint32_t>(seeds.begin(), seeds.begin() + std::min(count, seeds.size()));
+}
+
+// Index keys are collation sort keys: one fixed locale while a test runs.
+class ScopedCollationLocale {
+ public:
+  ScopedCollationLocale() { platform::SetCollationLocaleForTesting("en_US"); }
+  ~ScopedCollationLocale() { platform::SetCollationLocaleForTesting(nullptr); }
+  ScopedCollationLocale(const ScopedCollationLocale&) = delete;
+  ScopedCollationLocale& operator=(const ScopedCollationLocale&) = delete;
+};
 
 struct RefItem {
   std::u16string title;
@@ -257,28 +278,34 @@ inline std::u16string_view TrimSlashes(std::u16string_view text) {
   return text;
 }
 
-// SearchByURLPrefix: the typed text without leading slashes and without "http(s)://", tried
-// after seven scheme prefixes unless it names a scheme, then as typed when nothing matched; the
-// matches of every pass in address order, best `maximum` by visits then recency, the first
-// offered winning ties.
-inline std::vector<std::u16string> ExpectedPrefixSearch(const RefAddressIndex& index,
-                                                        std::u16string_view typed, LONG maximum) {
+// The prefixes SearchByURLPrefix tries first: the typed text without leading slashes and
+// without "http(s)://", after seven scheme prefixes, unless it names a scheme.
+inline std::vector<std::u16string> PrefixPasses(std::u16string_view typed) {
   std::u16string_view rest = TrimSlashes(typed);
   if (const size_t colon = rest.find(u":/");
       colon != std::u16string_view::npos && StartsWith(rest, u"http")) {
     rest = TrimSlashes(rest.substr(colon + 1));
   }
+  std::vector<std::u16string> prefixes;
+  if (!StartsWith(rest, u"http:") && !StartsWith(rest, u"ftp:") && !StartsWith(rest, u"https:")) {
+    for (std::u16string_view scheme : {u"http://www.", u"http://", u"ftp://ftp.", u"https://",
+                                       u"https://www.", u"ftp://", u"ftp://www."}) {
+      prefixes.push_back(std::u16string(scheme) + std::u16string(rest));
+    }
+  }
+  return prefixes;
+}
+
+// SearchByURLPrefix: the matches of every pass in address order, then of the text as typed when
+// none matched; the best `maximum` by visits then recency, the first offered winning ties.
+inline std::vector<std::u16string> ExpectedPrefixSearch(const RefAddressIndex& index,
+                                                        std::u16string_view typed, LONG maximum) {
   std::vector<const RefBookmark*> offered;
   auto pass = [&](std::u16string_view prefix) {
     std::vector<const RefBookmark*> matches = index.WithPrefix(prefix);
     offered.insert(offered.end(), matches.begin(), matches.end());
   };
-  if (!StartsWith(rest, u"http:") && !StartsWith(rest, u"ftp:") && !StartsWith(rest, u"https:")) {
-    for (std::u16string_view scheme : {u"http://www.", u"http://", u"ftp://ftp.", u"https://",
-                                       u"https://www.", u"ftp://", u"ftp://www."}) {
-      pass(std::u16string(scheme) + std::u16string(rest));
-    }
-  }
+  for (const std::u16string& prefix : PrefixPasses(typed)) pass(prefix);
   if (offered.empty()) pass(typed);
   std::stable_sort(offered.begin(), offered.end(), [](const RefBookmark* a, const RefBookmark* b) {
     return std::tie(a->count, a->time) > std::tie(b->count, b->time);
