@@ -174,9 +174,15 @@ void CBookmarkAddressIndex::PrefixSegments(std::u16string_view prefix,
     const Chunk& chunk = chunks_[at.chunk];
     const AddressEntry* begin = chunk.entries.data() + at.offset;
     const AddressEntry* chunk_end = chunk.entries.data() + chunk.entries.size();
-    // The matches are a leading run of what is left of the chunk.
-    const AddressEntry* end = std::partition_point(
-        begin, chunk_end, [&](const AddressEntry& e) { return StartsWith(e.url, prefix); });
+    // The matches are a leading run of what is left of the chunk: all of it when its last entry
+    // matches (every address between two that start with the prefix does too), which spares a
+    // search through every chunk inside a long range.
+    const AddressEntry* end =
+        StartsWith(chunk.entries.back().url, prefix)
+            ? chunk_end
+            : std::partition_point(begin, chunk_end, [&](const AddressEntry& e) {
+                return StartsWith(e.url, prefix);
+              });
     if (end == begin) return;
     segments->push_back({begin, end, chunk.best_count, chunk.best_time, ordinal});
     ordinal += static_cast<uint64_t>(end - begin);

@@ -66,6 +66,7 @@ ATL::CComBSTR NodeId(ITreeNode* node) {
   return id;
 }
 
+// A view of the result (IdText) lives only as long as the result: keep it in a variable.
 ATL::CComBSTR NodeParentId(ITreeNode* node) {
   ATL::CComBSTR id;
   node->GetParentId(id.Receive());
@@ -326,10 +327,12 @@ HRESULT CTreeModelBase::GetChildren(BSTR id, IObjectList** list) {
   if (IdText(id).empty()) {
     *list = view.root;
     if (view.root != nullptr) view.root->AddRef();
+    PublishWorkingTree();
     return S_OK;
   }
   auto found = view.index->find(IdKey(IdText(id)));
   if (found == view.index->end()) return S_OK;
+  PublishWorkingTree();
   return found->second->GetChildList(list);
 }
 
@@ -359,6 +362,7 @@ HRESULT CTreeModelBase::GetRoot(IObjectList** root) {
   if (root != nullptr) {
     *root = CurrentView().root;
     if (*root != nullptr) (*root)->AddRef();
+    PublishWorkingTree();
   }
   return S_OK;
 }
@@ -729,6 +733,7 @@ HRESULT CTreeModelBase::BeginTransaction() {
   transaction_index_ = index_;
   copied_.clear();
   working_root_ = working;
+  working_root_published_ = false;
   in_transaction_ = true;
   transaction_owner_ = GetCurrentThreadId();
   return S_OK;
@@ -754,11 +759,27 @@ HRESULT CTreeModelBase::EndTransaction(LONG commit) {
   return S_OK;
 }
 
+void CTreeModelBase::PublishWorkingTree() {
+  if (!InOwnTransaction()) return;
+  copied_.clear();
+  working_root_published_ = true;
+}
+
+IObjectList* CTreeModelBase::OwnWorkingRoot() {
+  if (working_root_published_) {
+    ListPtr copy = CloneList(working_root_);
+    if (!copy) throw CHResultException(E_OUTOFMEMORY);
+    working_root_ = copy;
+    working_root_published_ = false;
+  }
+  return working_root_;
+}
+
 bool CTreeModelBase::FindParentListTxn(std::u16string_view parent_id, ParentList* out) {
   out->parent.Release();
   out->parent_key.clear();
   if (parent_id.empty()) {
-    out->list = working_root_;
+    out->list = OwnWorkingRoot();
     return static_cast<bool>(out->list);
   }
   std::string key = IdKey(parent_id);
@@ -793,8 +814,7 @@ void CTreeModelBase::PropagateUpTxn(ITreeNode* old_node, ITreeNode* node) {
     std::string parent_key = parent_id.empty() ? std::string() : IdKey(parent_id);
     auto found = parent_id.empty() ? transaction_index_.end() : transaction_index_.find(parent_key);
     if (found == transaction_index_.end()) {
-      // The working root is the transaction's own from the start.
-      ReplaceIdentity(working_root_, previous, current);
+      ReplaceIdentity(OwnWorkingRoot(), previous, current);
       return;
     }
     NodePtr parent = found->second;

@@ -25,7 +25,9 @@
 //
 // Transactions: one at a time, owned by the thread that opened it. The owner reads and changes
 // a private working tree (its own index and copied set); other threads keep using the
-// committed tree. A commit replaces the committed tree by the working tree.
+// committed tree. A commit replaces the committed tree by the working tree. Lists the owner is
+// handed (GetRoot, GetChildren) are published like the committed ones: the transaction's later
+// changes copy them rather than edit them.
 //
 // Import gate: operations documented as waiting first wait, without time-out and before the
 // lock, until the synchroniser's import has finished (the import ends in SetRoot).
@@ -193,6 +195,11 @@ class CTreeModelBase : public CStorageInMemStructure {
       EXCLUSIVE_LOCKS_REQUIRED(lock_);
 
   // Transaction forms.
+  // On the owner thread: what the transaction changed in place so far has been handed out, so
+  // later changes copy again.
+  void PublishWorkingTree() EXCLUSIVE_LOCKS_REQUIRED(lock_);
+  // The working root, copied first when it has been handed out.
+  IObjectList* OwnWorkingRoot() EXCLUSIVE_LOCKS_REQUIRED(lock_);
   bool FindParentListTxn(std::u16string_view parent_id, ParentList* out)
       EXCLUSIVE_LOCKS_REQUIRED(lock_);
   void PropagateUpTxn(ITreeNode* old_node, ITreeNode* node) EXCLUSIVE_LOCKS_REQUIRED(lock_);
@@ -215,6 +222,7 @@ class CTreeModelBase : public CStorageInMemStructure {
   std::atomic<int> import_waited_{0};
   bool in_transaction_ GUARDED_BY(lock_) = false;
   ATL::CComPtr<IObjectList> working_root_ GUARDED_BY(lock_);
+  bool working_root_published_ GUARDED_BY(lock_) = false;
   IdIndex transaction_index_ GUARDED_BY(lock_);
   DWORD transaction_owner_ GUARDED_BY(lock_) = 0;
   std::set<std::string> copied_ GUARDED_BY(lock_);
