@@ -262,14 +262,15 @@ HRESULT CTreeModelBase::GetCount(ULONG* count) {
   return S_OK;
 }
 
+ATL::CComPtr<IObjectList> CTreeModelBase::CurrentRoot() {
+  base::CAutoLock guard(lock_);
+  return CurrentView().root;
+}
+
 HRESULT CTreeModelBase::GetAllIds(IObjectList** ids) {
   if (ids == nullptr) return E_INVALIDARG;
   AwaitImport();
-  ListPtr root;
-  {
-    base::CAutoLock guard(lock_);
-    root = CurrentView().root;
-  }
+  ListPtr root = CurrentRoot();
   ListPtr result = NewList();
   if (!result) return E_OUTOFMEMORY;
   WalkPreOrder(root, [&](ITreeNode* node) { result->AppendString(NodeId(node)); });
@@ -295,11 +296,7 @@ HRESULT CTreeModelBase::GetSubtreeIds(BSTR id, IObjectList** ids) {
 HRESULT CTreeModelBase::GetAllItems(IObjectList** items) {
   if (items == nullptr) return E_INVALIDARG;
   AwaitImport();
-  ListPtr root;
-  {
-    base::CAutoLock guard(lock_);
-    root = CurrentView().root;
-  }
+  ListPtr root = CurrentRoot();
   ListPtr result = NewList();
   if (!result) return E_OUTOFMEMORY;
   WalkPreOrder(root, [&](ITreeNode* node) {

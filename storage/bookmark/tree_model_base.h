@@ -178,6 +178,8 @@ class CTreeModelBase : public CStorageInMemStructure {
   };
 
   View CurrentView() EXCLUSIVE_LOCKS_REQUIRED(lock_);
+  // The current root, taken under the lock, for walks that run without it.
+  ATL::CComPtr<IObjectList> CurrentRoot();
 
   // Committed tree.
   bool FindParentList(std::u16string_view parent_id, ParentList* out)
