@@ -65,9 +65,9 @@ TEST_F(IconStorageTest, StoresReadsAndAnswersAbsentKeysWithNull) {
   ASSERT_EQ(storage_->HasIcon(Key(u"https://a/favicon.ico"), &exists), S_OK);
   EXPECT_EQ(exists, 1);
 
-  ATL::CComPtr<IIconObject> absent = NewIcon(1);  // overwritten with null
-  ASSERT_EQ(storage_->GetIcon(Key(u"https://b/"), absent.Receive()), S_OK);
-  EXPECT_FALSE(absent);
+  IIconObject* absent = read.get();  // overwritten with null
+  ASSERT_EQ(storage_->GetIcon(Key(u"https://b/"), &absent), S_OK);
+  EXPECT_EQ(absent, nullptr);
   ASSERT_EQ(storage_->HasIcon(Key(u"https://b/"), &exists), S_OK);
   EXPECT_EQ(exists, 0);
 }
