@@ -15,7 +15,7 @@
 #include "browserplatform/atlcom.h"
 #include "browserstorage/key_value_storage.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
-#include "storage/keyvalue/read_write_lock.h"
+#include "storage/sync/read_write_lock.h"
 #include "storage/sync/storage_base.h"
 
 namespace Storage {

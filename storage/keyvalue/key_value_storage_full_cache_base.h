@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "storage/keyvalue/key_value_storage_cache_base.h"
-#include "storage/keyvalue/read_write_lock.h"
+#include "storage/sync/read_write_lock.h"
 
 namespace Storage {
 

@@ -6,6 +6,8 @@
 #include "browserplatform/atlcom.h"
 #include "storage/bookmark/bookmark_tree_model.h"
 #include "storage/bookmark/bookmark_tree_model_storage_base.h"
+#include "storage/icon/icon_storage_base.h"
+#include "storage/icon/icon_storage_cache_base.h"
 #include "storage/keyvalue/key_value_storage_base.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
 #include "storage/sync/storage_sync_base.h"
@@ -89,9 +91,12 @@ HRESULT CStorageCreater::CreateStorage(LPCWSTR id, IStorageConfig* config, IUnkn
       // The bookmark file is read on the sync thread; the model's callers wait for it.
       result = CreateBookmarkStorage(storage_config.get(), &created);
       break;
+    case kStorageTypeIcon:
+      if (out == nullptr) return E_POINTER;
+      result = CreateIconStorage(storage_config.get(), &created);
+      break;
     case kStorageTypeKeyValueEx:
     case kStorageTypeExtension:
-    case kStorageTypeIcon:
       // Each type builds its in-memory structure here, then its COM object, which is attached
       // to the structure and cached under `id`. A type whose structure does not exist cannot
       // be created.
@@ -128,6 +133,21 @@ HRESULT CStorageCreater::CreateBookmarkStorage(CStorageConfigBase* config, Cache
   if (FAILED(result)) return result;
   ATL::CComPtr<IUnknown> unknown(object->GetUnknown());
   result = object->Attach(config, model.get());
+  if (FAILED(result)) return result;
+  created->unknown = std::move(unknown);
+  created->storage = object;
+  return S_OK;
+}
+
+HRESULT CStorageCreater::CreateIconStorage(CStorageConfigBase* config, CachedStorage* created) {
+  // Null for a configuration that is not memory-limited; Attach then refuses it.
+  base::scoped_refptr<CIconStorageCacheBase> cache =
+      CIconStorageCacheBase::create(config, sync_manager_.get(), sync_timer_.get());
+  ATL::CComObject<CIconStorageBase>* object = nullptr;
+  HRESULT result = ATL::CComObject<CIconStorageBase>::CreateInstance(&object);
+  if (FAILED(result)) return result;
+  ATL::CComPtr<IUnknown> unknown(object->GetUnknown());
+  result = object->Attach(config, cache.get());
   if (FAILED(result)) return result;
   created->unknown = std::move(unknown);
   created->storage = object;

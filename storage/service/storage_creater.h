@@ -80,6 +80,7 @@ class CStorageCreater : public base::CRefCountedThreadSafe<CStorageCreater> {
   HRESULT CreateKeyValueStorage(CStorageConfigBase* config, CachedStorage* created);
   // `config` null: the temporary storage, with no file.
   HRESULT CreateBookmarkStorage(CStorageConfigBase* config, CachedStorage* created);
+  HRESULT CreateIconStorage(CStorageConfigBase* config, CachedStorage* created);
 
   std::map<std::u16string, CachedStorage> storages_;
   std::map<std::u16string, StorageRegistryEntry> registry_;

@@ -1,4 +1,4 @@
-#include "storage/keyvalue/read_write_lock.h"
+#include "storage/sync/read_write_lock.h"
 
 #include "base/logging.h"
 #include "browserplatform/handleapi.h"

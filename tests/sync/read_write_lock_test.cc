@@ -1,4 +1,4 @@
-#include "storage/keyvalue/read_write_lock.h"
+#include "storage/sync/read_write_lock.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
