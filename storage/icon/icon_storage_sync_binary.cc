@@ -146,13 +146,15 @@ void CIconStorageSyncBinary::ImportFile() {
           body.clear();
         }
       }
+      // The lambda cannot show the analysis that `lock_` is held: it gets the cache itself.
+      CIconStorageCacheBase* const cache = cache_;
       if (body.size() == body_length && ReadAll(file.get(), body.data(), body.size())) {
         whole = ParseIconFileBody(body, [&](const IconRecord& record) {
           // An icon without a second text has no key to be found by.
           if (record.second_text.empty()) return;
           ATL::CComPtr<IIconObject> icon = NewIcon(record);
           if (!icon) return;
-          cache_->PutImportedValue(record.second_text, icon);
+          cache->PutImportedValue(record.second_text, icon);
           ++imported;
         });
       }
