@@ -18,6 +18,7 @@
 #include "browserplatform/fileapi.h"
 #include "browserstorage/object_factory.h"
 #include "platform/file_faults.h"
+#include "storage/sync/storage_sync_timer.h"
 #include "tests/common/capturing_log_controller.h"
 #include "tests/common/temp_folder.h"
 #include "tests/icon/fake_icon_cache.h"
@@ -156,8 +157,10 @@ class IconSyncTest : public platform_test::FileFixture {
  protected:
   static constexpr int kLimit = 4096;
 
-  base::scoped_refptr<FakeIconCache> Open(int limit = kLimit) {
-    return base::scoped_refptr<FakeIconCache>(new FakeIconCache(folder_.Wide("icons"), limit));
+  base::scoped_refptr<FakeIconCache> Open(int limit = kLimit,
+                                          Storage::CStorageSyncTimer* timer = nullptr) {
+    return base::scoped_refptr<FakeIconCache>(
+        new FakeIconCache(folder_.Wide("icons"), limit, timer));
   }
   std::string Read() { return ReadNative(folder_.Native("icons")); }
   std::string ReadBad() { return ReadNative(folder_.Native("icons.bad")); }
@@ -417,6 +420,30 @@ TEST_F(IconSyncTest, DamagedFileIsCopiedBeforeItIsReplacedEvenWhenTheFirstCopyFa
   Sync(cache.get());
   EXPECT_TRUE(ReadBad() == file);
   EXPECT_EQ(BodyOf(Read()), RecordOf(Icon(u"b")));
+}
+
+TEST_F(IconSyncTest, IconsReadFromADamagedFileAreWrittenBackOnTheTimer) {
+  const std::string a = RecordOf(Icon(u"a"));
+  std::string broken = a;
+  U32(broken, 0x12345678);
+  struct Case {
+    const char* what;
+    std::string file;
+    bool timer;  // only icons that live in memory alone need it
+  };
+  const Case kCases[] = {
+      {"damaged after an icon", Header(static_cast<uint32_t>(broken.size()), 2) + broken, true},
+      {"damaged before any icon", Header(static_cast<uint32_t>(a.size()), 1, 3) + a, false},
+      {"whole", Header(static_cast<uint32_t>(a.size()), 1) + a, false},
+  };
+  base::scoped_refptr<Storage::CStorageSyncTimer> timer(new Storage::CStorageSyncTimer());
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    Write(c.file);
+    base::scoped_refptr<FakeIconCache> cache = Open(kLimit, timer.get());
+    EXPECT_EQ(cache->synchroniser()->timer_for_testing() != nullptr, c.timer);
+  }
+  timer->Uninit();
 }
 
 TEST_F(IconSyncTest, MissingFileStartsEmptyAndNothingIsWrittenWithoutAChange) {
