@@ -6,6 +6,8 @@
 #include "browserstorage/storage_service.h"
 #include "storage/bookmark/bookmark_storage_sync_file.h"
 #include "storage/bookmark/bookmark_tree_model.h"
+#include "storage/icon/icon_storage_cache_base.h"
+#include "storage/icon/icon_storage_sync_binary.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
 #include "storage/keyvalue/key_value_storage_sync_file.h"
 #include "storage/sync/storage_sync_base.h"
@@ -46,7 +48,7 @@ constexpr SyncChoice kSyncTable[] = {
     {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB, false},
     {kStorageTypeBookmarkTree, SyncKey(1, 2), SyncClass::kBookmarkFile, true},
     {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile, false},
-    {kStorageTypeIcon, SyncKey(2, 3), SyncClass::kIconBinary, false},
+    {kStorageTypeIcon, SyncKey(2, 3), SyncClass::kIconBinary, true},
 };
 
 const SyncChoice* FindChoice(int storage_type, int sync_kind, int cache_kind) {
@@ -75,6 +77,12 @@ base::scoped_refptr<CStorageSyncBase> NewSynchroniser(SyncClass sync_class,
       if (model == nullptr) return nullptr;
       return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CBookmarkStorageSyncFile(
           file_path ? file_path : u"", model, sync_manager, sync_timer));
+    }
+    case SyncClass::kIconBinary: {
+      auto* cache = dynamic_cast<CIconStorageCacheBase*>(owner);
+      if (cache == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CIconStorageSyncBinary(
+          file_path ? file_path : u"", cache, sync_manager, sync_timer));
     }
     default:
       return nullptr;

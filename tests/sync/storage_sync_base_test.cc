@@ -146,7 +146,7 @@ TEST(StorageSyncBaseTest, CreatePicksTheSynchroniserByTypeAndKinds) {
       {3, 1, 1, false, true},   // bookmark database
       {3, 2, 1, false, false},  // bookmark XML file: it keeps a bookmark model, not a cache
       {5, 2, 1, false, true},   // extension JSON file
-      {6, 3, 2, false, true},   // icon binary file
+      {6, 3, 2, false, false},  // icon binary file: it keeps an icon cache, not this one
       {4, 2, 1, false, false},  // no such type
       {6, 3, 1, false, false},  // icons need the memory-limited cache
       {1, 2, 2, false, false}, {1, 0, 1, false, false},
