@@ -53,8 +53,9 @@ BROWSER_DECLARE_IID(IKeyValueStorage, "7718EBA1-B10A-4CB9-B68C-37EEC2BA0C5E");
 inline constexpr const IID& IID_IKeyValueStorage = uuidof<IKeyValueStorage>();
 
 // How the storage's file was read when it was opened. Once detached, both operations of a
-// key-value storage leave their out value untouched and return S_OK; those of the bookmark
-// storage answer E_FAIL, as they do for a storage without file (CreateTempStorage).
+// key-value storage leave their out value untouched and return S_OK; those of the bookmark and
+// icon storages answer E_FAIL, as the bookmark storage's do for a storage without file
+// (CreateTempStorage).
 struct IStorageInfo : public IUnknown {
   // Slot 3. *failed = 1 when the file was missing, unreadable or malformed, so the storage
   // started empty (it is written again at the next sync); else 0. Waits for the read. S_OK.

@@ -144,7 +144,8 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
 
   const std::set<std::u16string> kOpening = {
       Storage::kUserPrefStorageId, Storage::kBrowserPrefStorageId,
-      Storage::kUserSelectedInfoStorageId, Storage::kBookmarkStorageId};
+      Storage::kUserSelectedInfoStorageId, Storage::kBookmarkStorageId,
+      Storage::kFavorIconStorageId};
   for (const Storage::StorageRegistryEntry& entry : Storage::kStorageRegistry) {
     SCOPED_TRACE(testing::PrintToString(std::u16string(entry.id)));
     const bool opens = kOpening.count(entry.id) > 0;
@@ -165,7 +166,7 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   EXPECT_TRUE(folder.Names().empty());  // imports only read
 
   // Detaching runs each storage's final sync: one file per opened key-value storage, nothing
-  // else (the bookmark file is written only when the tree changed).
+  // else (the bookmark and icon files are written only when something changed).
   creater->ReleaseAllStorages();
   EXPECT_EQ(folder.Names(),
             (std::set<std::string>{"userpref_v2", "browserpref_v2", "UserSelectedInfo_v2"}));
@@ -199,9 +200,8 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
 
 TEST_F(StorageCreaterTest, StoragesThatCannotOpenFailWithoutBuildingAnything) {
   ATL::CComPtr<IStorageConfig> overrides = NewConfig(u"file", u"name");
-  for (const char16_t* id :
-       {Storage::kStartupDataStorageId, Storage::kFavorIconStorageId, Storage::kExtensionStorageId,
-        Storage::kAutoFillStorageId, Storage::kAutoLoginStorageId}) {
+  for (const char16_t* id : {Storage::kStartupDataStorageId, Storage::kExtensionStorageId,
+                             Storage::kAutoFillStorageId, Storage::kAutoLoginStorageId}) {
     IUnknown* out = reinterpret_cast<IUnknown*>(this);
     EXPECT_EQ(creater_->GetStorage(id, overrides, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);
