@@ -11,28 +11,10 @@
 #include "browserplatform/handleapi.h"
 #include "browserstorage/object_factory.h"
 #include "storage/icon/icon_storage_cache_base.h"
+#include "storage/sync/scoped_file.h"
 
 namespace Storage {
 namespace {
-
-// Owns an open file handle.
-class ScopedFile {
- public:
-  explicit ScopedFile(HANDLE handle) : handle_(handle) {}
-  ~ScopedFile() { Close(); }
-  ScopedFile(const ScopedFile&) = delete;
-  ScopedFile& operator=(const ScopedFile&) = delete;
-
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  void Close() {
-    if (valid()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 bool Seek(HANDLE file, uint64_t position) {
   LARGE_INTEGER distance;

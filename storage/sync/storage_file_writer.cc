@@ -7,28 +7,10 @@
 #include "base/trace.h"
 #include "browserplatform/fileapi.h"
 #include "browserplatform/handleapi.h"
+#include "storage/sync/scoped_file.h"
 
 namespace Storage {
 namespace {
-
-// Owns an open file handle.
-class ScopedFile {
- public:
-  explicit ScopedFile(HANDLE handle) : handle_(handle) {}
-  ~ScopedFile() { Close(); }
-  ScopedFile(const ScopedFile&) = delete;
-  ScopedFile& operator=(const ScopedFile&) = delete;
-
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  void Close() {
-    if (valid()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // Closes and removes a temporary file whose contents must not replace anything, keeping the
 // thread's last error for the caller.
