@@ -106,6 +106,37 @@ void InsertByPosition(IObjectList* list, ITreeNode* node, LONG position) {
   }
 }
 
+// A new node holding `item` under `parent` (null: the top level), with an empty child list.
+// The parent identifier is the parent's own spelling of its identifier, so that parent
+// identifiers match exactly.
+HRESULT NewNode(IBookmarkItem* item, std::u16string_view id, ITreeNode* parent, NodePtr* out) {
+  NodePtr node;
+  if (HRESULT created = Util::Com::CreateObjectByIID(IID_ITreeNode, node.ReceiveVoid());
+      FAILED(created)) {
+    return created;
+  }
+  ListPtr children = NewList();
+  if (!children) return E_OUTOFMEMORY;
+  node->SetItem(item);
+  node->SetId(ToBstr(id));
+  node->SetParentId(parent != nullptr ? NodeId(parent) : ToBstr(u""));
+  node->SetChildList(children);
+  *out = std::move(node);
+  return S_OK;
+}
+
+// The node `parent_id` names in `index` (null with an empty key for the top level). False when
+// a non-empty identifier is not in `index`.
+bool FindNewParent(const CTreeModelBase::IdIndex& index, BSTR parent_id, std::string* key,
+                   NodePtr* parent) {
+  if (CTreeModelBase::IdText(parent_id).empty()) return true;
+  *key = CTreeModelBase::IdKey(CTreeModelBase::IdText(parent_id));
+  auto found = index.find(*key);
+  if (found == index.end()) return false;
+  *parent = found->second;
+  return true;
+}
+
 // Pre-order walk below `list`, calling visit(node) for every node.
 template <class Visit>
 void WalkPreOrder(IObjectList* list, Visit visit) {
@@ -508,21 +539,12 @@ HRESULT CTreeModelBase::AddCommitted(IBookmarkItem* item, BSTR id, std::string k
   if (!FindParentList(IdText(parent_id), &parent)) return E_FAIL;
   if (parent.parent && DepthOf(index_, parent.parent) + 1 > kMaxTreeDepth) return E_FAIL;
   NodePtr node;
-  if (HRESULT created = Util::Com::CreateObjectByIID(IID_ITreeNode, node.ReceiveVoid());
-      FAILED(created)) {
+  if (HRESULT created = NewNode(item, IdText(id), parent.parent, &node); FAILED(created)) {
     return created;
   }
-  ListPtr children = NewList();
-  if (!children) return E_OUTOFMEMORY;
-  ATL::CComBSTR node_id = ToBstr(IdText(id));
-  node->SetItem(item);
-  node->SetId(node_id);
-  // The parent's own spelling of its identifier, so that parent identifiers match exactly.
-  node->SetParentId(parent.parent ? NodeId(parent.parent) : ToBstr(u""));
-  node->SetChildList(children);
   InsertByPosition(parent.list, node, position);
   SwapIn(parent);
-  OnNodeStored(node_id, node);
+  OnNodeStored(NodeId(node), node);
   return S_OK;
 }
 
@@ -604,14 +626,8 @@ HRESULT CTreeModelBase::MoveCommitted(const std::string& key, BSTR new_parent_id
   // Everything is checked before the node is detached, so a refused move loses nothing.
   std::string new_parent_key;
   NodePtr new_parent;
-  if (!IdText(new_parent_id).empty()) {
-    new_parent_key = IdKey(IdText(new_parent_id));
-    auto parent = index_.find(new_parent_key);
-    if (parent == index_.end() || !Children(parent->second)) return E_FAIL;
-    new_parent = parent->second;
-  } else if (!root_) {
-    return E_FAIL;
-  }
+  if (!FindNewParent(index_, new_parent_id, &new_parent_key, &new_parent)) return E_FAIL;
+  if (new_parent ? !Children(new_parent) : !root_) return E_FAIL;
   if (!CanMove(index_, key, node, new_parent_key, new_parent)) return E_FAIL;
 
   ParentList old_parent;
@@ -854,16 +870,9 @@ HRESULT CTreeModelBase::AddTxn(IBookmarkItem* item, BSTR id, std::string key, BS
     return E_FAIL;
   }
   NodePtr node;
-  if (HRESULT created = Util::Com::CreateObjectByIID(IID_ITreeNode, node.ReceiveVoid());
-      FAILED(created)) {
+  if (HRESULT created = NewNode(item, IdText(id), parent.parent, &node); FAILED(created)) {
     return created;
   }
-  ListPtr children = NewList();
-  if (!children) return E_OUTOFMEMORY;
-  node->SetItem(item);
-  node->SetId(ToBstr(IdText(id)));
-  node->SetParentId(parent.parent ? NodeId(parent.parent) : ToBstr(u""));
-  node->SetChildList(children);
   InsertByPosition(parent.list, node, position);
   transaction_index_[key] = node;
   copied_.insert(std::move(key));
@@ -912,11 +921,8 @@ HRESULT CTreeModelBase::MoveTxn(const std::string& key, BSTR new_parent_id, LONG
 
   std::string new_parent_key;
   NodePtr new_parent;
-  if (!IdText(new_parent_id).empty()) {
-    new_parent_key = IdKey(IdText(new_parent_id));
-    auto parent = transaction_index_.find(new_parent_key);
-    if (parent == transaction_index_.end()) return E_FAIL;
-    new_parent = parent->second;
+  if (!FindNewParent(transaction_index_, new_parent_id, &new_parent_key, &new_parent)) {
+    return E_FAIL;
   }
   if (!CanMove(transaction_index_, key, node, new_parent_key, new_parent)) return E_FAIL;
 
