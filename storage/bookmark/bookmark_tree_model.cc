@@ -59,12 +59,7 @@ CBookmarkTreeModel::CBookmarkTreeModel(CStorageConfigBase* config,
                                        CStorageSyncManager* sync_manager,
                                        CStorageSyncTimer* sync_timer) {
   if (config == nullptr) return;
-  base::scoped_refptr<CStorageSyncBase> sync;
-  CStorageSyncBase::create(sync, config->GetFilePath().c_str(), config->GetStorageType(),
-                           config->GetSyncKind(), config->GetCacheKind(), this, sync_manager,
-                           sync_timer, config->GetImportOnCreate(), config->GetName(),
-                           config->GetWriteMode());
-  SetSynchroniser(std::move(sync));
+  CreateSynchroniser(config, sync_manager, sync_timer, config->GetName());
 }
 
 CBookmarkTreeModel::CBookmarkTreeModel(base::scoped_refptr<CStorageSyncBase> sync) {

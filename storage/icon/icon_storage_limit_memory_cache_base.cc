@@ -38,12 +38,7 @@ bool CIconStorageLimitMemoryCacheBase::EvictionLess::operator()(const Entry* a,
 CIconStorageLimitMemoryCacheBase::CIconStorageLimitMemoryCacheBase(
     CStorageConfigBase* config, CStorageSyncManager* sync_manager, CStorageSyncTimer* sync_timer)
     : search_(EvictionSearch::kIndex), memory_limit_(config->GetMemoryLimit()) {
-  base::scoped_refptr<CStorageSyncBase> sync;
-  CStorageSyncBase::create(sync, config->GetFilePath().c_str(), config->GetStorageType(),
-                           config->GetSyncKind(), config->GetCacheKind(), this, sync_manager,
-                           sync_timer, config->GetImportOnCreate(), nullptr,
-                           config->GetWriteMode());
-  SetSynchroniser(std::move(sync));
+  CreateSynchroniser(config, sync_manager, sync_timer, nullptr);
 }
 
 CIconStorageLimitMemoryCacheBase::CIconStorageLimitMemoryCacheBase(int memory_limit,

@@ -13,12 +13,7 @@ CKeyValueStorageFullCacheBase::CKeyValueStorageFullCacheBase(CStorageConfigBase*
                                                              CStorageSyncManager* sync_manager,
                                                              CStorageSyncTimer* sync_timer)
     : write_mode_(config->GetWriteMode()) {
-  base::scoped_refptr<CStorageSyncBase> sync;
-  CStorageSyncBase::create(sync, config->GetFilePath().c_str(), config->GetStorageType(),
-                           config->GetSyncKind(), config->GetCacheKind(), this, sync_manager,
-                           sync_timer, config->GetImportOnCreate(), config->GetName(),
-                           config->GetWriteMode());
-  SetSynchroniser(std::move(sync));
+  CreateSynchroniser(config, sync_manager, sync_timer, config->GetName());
 }
 
 CKeyValueStorageFullCacheBase::CKeyValueStorageFullCacheBase(int write_mode)

@@ -8,10 +8,14 @@
 #pragma once
 
 #include "base/ref_counted.h"
+#include "browserplatform/types.h"
 
 namespace Storage {
 
+class CStorageConfigBase;
 class CStorageSyncBase;
+class CStorageSyncManager;
+class CStorageSyncTimer;
 
 class CStorageInMemStructure : public base::CRefCountedThreadSafe<CStorageInMemStructure> {
  public:
@@ -24,6 +28,11 @@ class CStorageInMemStructure : public base::CRefCountedThreadSafe<CStorageInMemS
 
   // Takes the structure's synchroniser; called once, by the derived constructor.
   void SetSynchroniser(base::scoped_refptr<CStorageSyncBase> sync);
+  // Takes the synchroniser CStorageSyncBase::create picks for `config` (borrowed), with this
+  // structure as its owner and `name` (may be null); it may import before this returns, so the
+  // derived constructor calls it last.
+  void CreateSynchroniser(CStorageConfigBase* config, CStorageSyncManager* sync_manager,
+                          CStorageSyncTimer* sync_timer, BSTR name);
 
   // Runs the synchroniser's scheduleFinalSync in the calling thread, tells it that its owner is
   // gone (stopping its timer), then releases it. Does nothing the second time.
