@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev make pkg-config
   librapidxml-dev libsqlite3-dev libssl-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev rapidjson-dev
 )
 
 missing=()
