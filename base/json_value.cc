@@ -1,5 +1,6 @@
 #include "base/json_value.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -38,6 +39,8 @@ bool StartsWithKeyword(const char16_t* text, const char* lower_word) {
 
 // Reads one JSON value from NUL-terminated UTF-16 text in a single pass. Open arrays and
 // objects are kept on a stack of their own, so the call stack does not grow with the nesting.
+// Strings and arrays are sized once, when they are complete: scratch space shared by the whole
+// read takes them while they grow.
 class CJsonReader {
  public:
   explicit CJsonReader(const char16_t* text) : pos_(text) {}
@@ -46,9 +49,10 @@ class CJsonReader {
 
  private:
   struct OpenContainer {
-    std::unique_ptr<CJsonValue> node;
     char16_t close;
-    std::u16string key;  // an object's member whose value is being read
+    std::unique_ptr<CJsonValue> object;  // an object's node; an array has none until it closes
+    size_t first_element;                // an array's first element in elements_
+    std::u16string key;                  // an object's member whose value is being read
   };
 
   void SkipSpace() {
@@ -56,17 +60,22 @@ class CJsonReader {
   }
   std::unique_ptr<CJsonValue> ReadScalar();
   bool ReadString(std::u16string* out);
+  bool ReadEscapedRest(std::u16string* out);
+  std::unique_ptr<CJsonValue> Close(OpenContainer* container);
   bool ReadNumber(double* out);
   bool ReadMemberKey(std::u16string* key);
 
   const char16_t* pos_;
+  std::u16string scratch_;      // a string with escapes, while it is read
+  CJsonValue::Array elements_;  // the elements of every open array, innermost last
 };
 
 std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
   SkipSpace();
   if (*pos_ == u'\0') return nullptr;
 
-  // On any failure the open containers and everything they hold go with this stack.
+  // On any failure the open containers go with this stack, and the elements read so far with
+  // the reader.
   std::vector<OpenContainer> open;
   for (;;) {
     // A value starts here.
@@ -77,9 +86,9 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
       if (open.size() >= static_cast<size_t>(kMaxJsonDepth)) return nullptr;
       ++pos_;
       const bool is_object = c == u'{';
-      open.push_back({is_object ? std::make_unique<CJsonValue>(CJsonValue::Object())
-                                : std::make_unique<CJsonValue>(CJsonValue::Array()),
-                      is_object ? u'}' : u']',
+      open.push_back({is_object ? u'}' : u']',
+                      is_object ? std::make_unique<CJsonValue>(CJsonValue::Object()) : nullptr,
+                      elements_.size(),
                       {}});
       SkipSpace();
       if (*pos_ == u'\0') return nullptr;
@@ -88,7 +97,7 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
         continue;  // the first element or member value
       }
       ++pos_;
-      value = std::move(open.back().node);
+      value = Close(&open.back());
       open.pop_back();
     } else {
       value = ReadScalar();
@@ -101,15 +110,15 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
       if (open.empty()) return value;
       OpenContainer& top = open.back();
       if (top.close == u']') {
-        top.node->GetArray().push_back(std::move(value));
+        elements_.push_back(std::move(value));
       } else {
         // A repeated key replaces the earlier value.
-        top.node->GetObject().insert_or_assign(std::move(top.key), std::move(value));
+        top.object->GetObject().insert_or_assign(std::move(top.key), std::move(value));
       }
       SkipSpace();
       if (*pos_ == top.close) {
         ++pos_;
-        value = std::move(top.node);
+        value = Close(&top);
         open.pop_back();
         continue;
       }
@@ -124,10 +133,18 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
   }
 }
 
+std::unique_ptr<CJsonValue> CJsonReader::Close(OpenContainer* container) {
+  if (container->close == u'}') return std::move(container->object);
+  const auto first = elements_.begin() + static_cast<ptrdiff_t>(container->first_element);
+  auto array = std::make_unique<CJsonValue>(
+      CJsonValue::Array(std::make_move_iterator(first), std::make_move_iterator(elements_.end())));
+  elements_.erase(first, elements_.end());
+  return array;
+}
+
 // At a member: its key and the colon after it. The key's opening quote is taken on trust.
 bool CJsonReader::ReadMemberKey(std::u16string* key) {
   ++pos_;
-  key->clear();
   if (!ReadString(key)) return false;
   SkipSpace();
   if (*pos_ != u':') return false;
@@ -165,10 +182,25 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadScalar() {
 
 // After the opening quote: the string's units up to the closing quote, which is consumed.
 bool CJsonReader::ReadString(std::u16string* out) {
+  const char16_t* run = pos_;
+  while (IsPlainStringUnit(*pos_)) ++pos_;
+  if (*pos_ == u'"') {  // no escapes: the text is the string
+    out->assign(run, pos_);
+    ++pos_;
+    return true;
+  }
+  scratch_.assign(run, pos_);
+  if (!ReadEscapedRest(&scratch_)) return false;
+  out->assign(scratch_);
+  return true;
+}
+
+// The rest of a string from an escape or other special unit on, appended to `out`.
+bool CJsonReader::ReadEscapedRest(std::u16string* out) {
   for (;;) {
     const char16_t* run = pos_;
     while (IsPlainStringUnit(*pos_)) ++pos_;
-    out->append(run, pos_);
+    out->append(run, static_cast<size_t>(pos_ - run));
     const char16_t c = *pos_;
     if (c == u'"') {
       ++pos_;
@@ -217,9 +249,10 @@ bool CJsonReader::ReadString(std::u16string* out) {
   }
 }
 
-// A run of digits as a 32-bit integer that wraps like the counters the files were written
-// with; unsigned arithmetic keeps the wrap defined.
-int32_t ReadDigitRun(const char16_t** pos, int* count) {
+// A run of digits accumulated in a signed 32-bit integer that wraps, as the files have always
+// been read (runs of more than nine digits are not reliable); unsigned arithmetic keeps the wrap
+// defined.
+int32_t ReadDigitRun(const char16_t** pos, size_t* count) {
   uint32_t value = 0;
   const char16_t* p = *pos;
   const char16_t* start = p;
@@ -227,7 +260,7 @@ int32_t ReadDigitRun(const char16_t** pos, int* count) {
     value = value * 10u + static_cast<uint32_t>(*p - u'0');
     ++p;
   }
-  *count = static_cast<int>(p - start);
+  *count = static_cast<size_t>(p - start);
   *pos = p;
   return static_cast<int32_t>(value);
 }
@@ -241,15 +274,15 @@ bool CJsonReader::ReadNumber(double* out) {
     ++pos_;  // nothing more belongs to the integer part after a leading zero
     value = 0;
   } else {
-    int count = 0;
+    size_t count = 0;
     value = ReadDigitRun(&pos_, &count);
   }
   if (*pos_ == u'.') {
     ++pos_;
     if (!IsDigit(*pos_)) return false;
-    int count = 0;
+    size_t count = 0;
     const int32_t fraction = ReadDigitRun(&pos_, &count);
-    value += fraction / std::pow(10.0, count);
+    value += fraction / std::pow(10.0, static_cast<double>(count));
   }
   if (*pos_ == u'e' || *pos_ == u'E') {
     ++pos_;
@@ -259,7 +292,7 @@ bool CJsonReader::ReadNumber(double* out) {
       ++pos_;
     }
     if (!IsDigit(*pos_)) return false;
-    int count = 0;
+    size_t count = 0;
     uint32_t exponent = static_cast<uint32_t>(ReadDigitRun(&pos_, &count));
     if (exponent_negative) exponent = 0u - exponent;
     const int64_t signed_exponent = static_cast<int32_t>(exponent);
@@ -287,7 +320,7 @@ void AppendQuoted(const std::u16string& text, std::u16string* out) {
   while (p != end) {
     const char16_t* run = p;
     while (p != end && IsPlainOutputUnit(*p)) ++p;
-    out->append(run, p);
+    out->append(run, static_cast<size_t>(p - run));
     if (p == end) break;
     const char16_t c = *p++;
     out->push_back(u'\\');
@@ -340,6 +373,44 @@ void AppendNumber(double value, std::u16string* out) {
     out->push_back(static_cast<char16_t>(*p));
     if (p == mark + 1 && end - p == 3) out->push_back(u'0');  // e+06 becomes e+006
   }
+}
+
+// The written size of `root`, exact but for escapes and with room for the longest number.
+size_t WrittenSizeEstimate(const CJsonValue& root) {
+  constexpr size_t kLongestNumber = 13;  // -1.23457e+308
+  size_t size = 0;
+  std::vector<const CJsonValue*> pending = {&root};
+  while (!pending.empty()) {
+    const CJsonValue* value = pending.back();
+    pending.pop_back();
+    if (value == nullptr) {
+      size += 4;
+      continue;
+    }
+    switch (value->GetType()) {
+      case JSON_STRING:
+        size += value->GetString().size() + 2;
+        break;
+      case JSON_NUMBER:
+        size += kLongestNumber;
+        break;
+      case JSON_ARRAY:
+        size += 1 + std::max<size_t>(value->GetArray().size(), 1);
+        for (const auto& element : value->GetArray()) pending.push_back(element.get());
+        break;
+      case JSON_OBJECT:
+        size += 1 + std::max<size_t>(value->GetObject().size(), 1);
+        for (const auto& [key, member] : value->GetObject()) {
+          size += key.size() + 3;
+          pending.push_back(member.get());
+        }
+        break;
+      default:
+        size += 5;
+        break;
+    }
+  }
+  return size;
 }
 
 void AppendScalar(const CJsonValue& value, std::u16string* out) {
@@ -410,6 +481,9 @@ std::u16string CJsonValue::Serialize() const {
     Object::const_iterator next_member;
   };
   std::u16string out;
+  // Sized once up front: growing a large text step by step costs more in copies and fresh pages
+  // than the whole walk that sizes it.
+  out.reserve(WrittenSizeEstimate(*this));
   std::vector<Open> open;
   const auto start = [&out, &open](const CJsonValue* value) {
     if (value == nullptr) {
