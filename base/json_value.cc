@@ -527,6 +527,9 @@ std::u16string CJsonValue::Serialize() const {
     }
     start(child);  // may grow `open`: `top` is not used after this
   }
+  // Numbers rarely need all the room the estimate gives them; a text of mostly numbers should
+  // not keep it.
+  if (out.capacity() - out.size() > out.size() / 4) out.shrink_to_fit();
   return out;
 }
 
