@@ -1,6 +1,7 @@
 #include "base/json_value.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -39,8 +40,6 @@ bool StartsWithKeyword(const char16_t* text, const char* lower_word) {
 
 // Reads one JSON value from NUL-terminated UTF-16 text in a single pass. Open arrays and
 // objects are kept on a stack of their own, so the call stack does not grow with the nesting.
-// Strings and arrays are sized once, when they are complete: scratch space shared by the whole
-// read takes them while they grow.
 class CJsonReader {
  public:
   explicit CJsonReader(const char16_t* text) : pos_(text) {}
@@ -49,10 +48,9 @@ class CJsonReader {
 
  private:
   struct OpenContainer {
+    std::unique_ptr<CJsonValue> node;
     char16_t close;
-    std::unique_ptr<CJsonValue> object;  // an object's node; an array has none until it closes
-    size_t first_element;                // an array's first element in elements_
-    std::u16string key;                  // an object's member whose value is being read
+    std::u16string key;  // an object's member whose value is being read
   };
 
   void SkipSpace() {
@@ -60,22 +58,17 @@ class CJsonReader {
   }
   std::unique_ptr<CJsonValue> ReadScalar();
   bool ReadString(std::u16string* out);
-  bool ReadEscapedRest(std::u16string* out);
-  std::unique_ptr<CJsonValue> Close(OpenContainer* container);
   bool ReadNumber(double* out);
   bool ReadMemberKey(std::u16string* key);
 
   const char16_t* pos_;
-  std::u16string scratch_;      // a string with escapes, while it is read
-  CJsonValue::Array elements_;  // the elements of every open array, innermost last
 };
 
 std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
   SkipSpace();
   if (*pos_ == u'\0') return nullptr;
 
-  // On any failure the open containers go with this stack, and the elements read so far with
-  // the reader.
+  // On any failure the open containers and everything they hold go with this stack.
   std::vector<OpenContainer> open;
   for (;;) {
     // A value starts here.
@@ -86,9 +79,9 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
       if (open.size() >= static_cast<size_t>(kMaxJsonDepth)) return nullptr;
       ++pos_;
       const bool is_object = c == u'{';
-      open.push_back({is_object ? u'}' : u']',
-                      is_object ? std::make_unique<CJsonValue>(CJsonValue::Object()) : nullptr,
-                      elements_.size(),
+      open.push_back({is_object ? std::make_unique<CJsonValue>(CJsonValue::Object())
+                                : std::make_unique<CJsonValue>(CJsonValue::Array()),
+                      is_object ? u'}' : u']',
                       {}});
       SkipSpace();
       if (*pos_ == u'\0') return nullptr;
@@ -97,7 +90,7 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
         continue;  // the first element or member value
       }
       ++pos_;
-      value = Close(&open.back());
+      value = std::move(open.back().node);
       open.pop_back();
     } else {
       value = ReadScalar();
@@ -110,15 +103,15 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
       if (open.empty()) return value;
       OpenContainer& top = open.back();
       if (top.close == u']') {
-        elements_.push_back(std::move(value));
+        top.node->GetArray().push_back(std::move(value));
       } else {
         // A repeated key replaces the earlier value.
-        top.object->GetObject().insert_or_assign(std::move(top.key), std::move(value));
+        top.node->GetObject().insert_or_assign(std::move(top.key), std::move(value));
       }
       SkipSpace();
       if (*pos_ == top.close) {
         ++pos_;
-        value = Close(&top);
+        value = std::move(top.node);
         open.pop_back();
         continue;
       }
@@ -133,18 +126,10 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadDocument() {
   }
 }
 
-std::unique_ptr<CJsonValue> CJsonReader::Close(OpenContainer* container) {
-  if (container->close == u'}') return std::move(container->object);
-  const auto first = elements_.begin() + static_cast<ptrdiff_t>(container->first_element);
-  auto array = std::make_unique<CJsonValue>(
-      CJsonValue::Array(std::make_move_iterator(first), std::make_move_iterator(elements_.end())));
-  elements_.erase(first, elements_.end());
-  return array;
-}
-
 // At a member: its key and the colon after it. The key's opening quote is taken on trust.
 bool CJsonReader::ReadMemberKey(std::u16string* key) {
   ++pos_;
+  key->clear();
   if (!ReadString(key)) return false;
   SkipSpace();
   if (*pos_ != u':') return false;
@@ -182,21 +167,6 @@ std::unique_ptr<CJsonValue> CJsonReader::ReadScalar() {
 
 // After the opening quote: the string's units up to the closing quote, which is consumed.
 bool CJsonReader::ReadString(std::u16string* out) {
-  const char16_t* run = pos_;
-  while (IsPlainStringUnit(*pos_)) ++pos_;
-  if (*pos_ == u'"') {  // no escapes: the text is the string
-    out->assign(run, pos_);
-    ++pos_;
-    return true;
-  }
-  scratch_.assign(run, pos_);
-  if (!ReadEscapedRest(&scratch_)) return false;
-  out->assign(scratch_);
-  return true;
-}
-
-// The rest of a string from an escape or other special unit on, appended to `out`.
-bool CJsonReader::ReadEscapedRest(std::u16string* out) {
   for (;;) {
     const char16_t* run = pos_;
     while (IsPlainStringUnit(*pos_)) ++pos_;
@@ -375,8 +345,26 @@ void AppendNumber(double value, std::u16string* out) {
   }
 }
 
-// The written size of `root`, exact but for escapes and with room for the longest number.
-size_t WrittenSizeEstimate(const CJsonValue& root) {
+// What escaping adds to each ASCII unit when it is written.
+constexpr std::array<uint8_t, 128> kEscapeExtra = [] {
+  std::array<uint8_t, 128> extra{};
+  for (int c = 0; c < 0x20; ++c) extra[c] = 5;  // \u00XX
+  for (char c : {'\b', '\f', '\n', '\r', '\t', '"', '\\', '/'}) extra[c] = 1;
+  return extra;
+}();
+
+// The written size of `text` as a string.
+size_t QuotedSize(const std::u16string& text) {
+  size_t size = text.size() + 2;
+  for (char16_t c : text) {
+    if (c < 0x80) size += kEscapeExtra[c];
+  }
+  return size;
+}
+
+// At least the written size of `root`: exact but for numbers, which are given room for their
+// longest form. The text then never grows while it is written.
+size_t WrittenSizeBound(const CJsonValue& root) {
   constexpr size_t kLongestNumber = 13;  // -1.23457e+308
   size_t size = 0;
   std::vector<const CJsonValue*> pending = {&root};
@@ -389,7 +377,7 @@ size_t WrittenSizeEstimate(const CJsonValue& root) {
     }
     switch (value->GetType()) {
       case JSON_STRING:
-        size += value->GetString().size() + 2;
+        size += QuotedSize(value->GetString());
         break;
       case JSON_NUMBER:
         size += kLongestNumber;
@@ -401,7 +389,7 @@ size_t WrittenSizeEstimate(const CJsonValue& root) {
       case JSON_OBJECT:
         size += 1 + std::max<size_t>(value->GetObject().size(), 1);
         for (const auto& [key, member] : value->GetObject()) {
-          size += key.size() + 3;
+          size += QuotedSize(key) + 1;
           pending.push_back(member.get());
         }
         break;
@@ -483,7 +471,7 @@ std::u16string CJsonValue::Serialize() const {
   std::u16string out;
   // Sized once up front: growing a large text step by step costs more in copies and fresh pages
   // than the whole walk that sizes it.
-  out.reserve(WrittenSizeEstimate(*this));
+  out.reserve(WrittenSizeBound(*this));
   std::vector<Open> open;
   const auto start = [&out, &open](const CJsonValue* value) {
     if (value == nullptr) {
@@ -527,8 +515,7 @@ std::u16string CJsonValue::Serialize() const {
     }
     start(child);  // may grow `open`: `top` is not used after this
   }
-  // Numbers rarely need all the room the estimate gives them; a text of mostly numbers should
-  // not keep it.
+  // A text of mostly numbers should not keep the room they did not need.
   if (out.capacity() - out.size() > out.size() / 4) out.shrink_to_fit();
   return out;
 }
