@@ -1,5 +1,6 @@
 #include "storage/extension/extension_storage_model.h"
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <new>
@@ -122,10 +123,35 @@ int IntegerOf(const std::u16string& text) {
   return static_cast<int>(value);
 }
 
+// The deepest nesting of arrays and objects in `value` (0 for a scalar), walked without
+// recursion.
+int DepthOf(const CJsonValue& value) {
+  int deepest = 0;
+  std::vector<std::pair<const CJsonValue*, int>> pending{{&value, 1}};
+  while (!pending.empty()) {
+    auto [node, depth] = pending.back();
+    pending.pop_back();
+    if (node->IsArray()) {
+      deepest = std::max(deepest, depth);
+      for (const auto& element : node->GetArray()) pending.emplace_back(element.get(), depth + 1);
+    } else if (node->IsObject()) {
+      deepest = std::max(deepest, depth);
+      for (const auto& member : node->GetObject()) {
+        pending.emplace_back(member.second.get(), depth + 1);
+      }
+    }
+  }
+  return deepest;
+}
+
+// A manifest sits inside the document, the list and its row: three levels the reader counts.
+constexpr int kMaxManifestDepth = base::kMaxJsonDepth - 3;
+
 std::unique_ptr<CJsonValue> ManifestValue(const std::u16string& manifest) {
   std::unique_ptr<CJsonValue> value = ParseWhole(manifest);
-  // A JSON string would come back as its content; the text itself as a string comes back whole.
-  if (!value || value->GetType() == base::JSON_STRING) {
+  // A JSON string would come back as its content, and a value nested too deep would make the
+  // whole file unreadable: the text itself, as a string, comes back whole.
+  if (!value || value->GetType() == base::JSON_STRING || DepthOf(*value) > kMaxManifestDepth) {
     return std::make_unique<CJsonValue>(manifest);
   }
   return value;

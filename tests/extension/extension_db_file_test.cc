@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/json_value.h"
 #include "base/logging.h"
 #include "platform/file_faults.h"
 #include "tests/common/capturing_log_controller.h"
@@ -187,6 +188,24 @@ TEST_F(ExtensionDbFileTest, ManifestTextsSurviveTheFile) {
     EXPECT_EQ(Encoded(),
               platform_test::Widen(std::string(kHead) + R"("list":[{"extId":"x","manifest":)" +
                                    c.member + R"(,"path":"p","state":"0","type":"0"}]})"));
+    Close();
+  }
+}
+
+// The reader refuses documents nested deeper than base::kMaxJsonDepth: a manifest that would
+// take the file past it is written as its text, and the file stays readable.
+TEST_F(ExtensionDbFileTest, AManifestTooDeepToEmbedIsWrittenAsItsText) {
+  for (int depth : {base::kMaxJsonDepth - 3, base::kMaxJsonDepth - 2, base::kMaxJsonDepth + 5}) {
+    SCOPED_TRACE(depth);
+    const std::u16string manifest = std::u16string(depth, u'[') + std::u16string(depth, u']');
+    Open();
+    ASSERT_EQ(Add(Row(u"deep", u"p", manifest)), S_OK);
+    ASSERT_EQ(Add(Row(u"other")), S_OK);
+    Reopen();
+    EXPECT_FALSE(BadExists());
+    EXPECT_EQ(Installed(storage_), (Rows{Row(u"deep", u"p", manifest), Row(u"other")}));
+    const bool embedded = ReadFile().find(R"("manifest":[[)") != std::string::npos;
+    EXPECT_EQ(embedded, depth <= base::kMaxJsonDepth - 3);
     Close();
   }
 }
