@@ -277,13 +277,15 @@ HRESULT CExtensionStorageModel::ListOf(Table& table, IObjectList** list) {
       ATL::CComPtr<IExtensionRecord> record;
       if (FAILED(Util::Com::CreateObjectByIID(IID_IExtensionRecord, record.ReceiveVoid())) ||
           !record) {
-        continue;  // left out, as designed for a factory that fails
+        continue;  // left out of the list, without an error
       }
-      record->SetExtensionId(BstrOf(row.extId));
-      record->SetState(row.state);
-      record->SetType(row.type);
-      record->SetPath(BstrOf(row.path));
-      record->SetManifest(BstrOf(row.manifest));
+      // A record that does not take all five fields is left out like one not made at all.
+      if (FAILED(record->SetExtensionId(BstrOf(row.extId))) ||
+          FAILED(record->SetState(row.state)) || FAILED(record->SetType(row.type)) ||
+          FAILED(record->SetPath(BstrOf(row.path))) ||
+          FAILED(record->SetManifest(BstrOf(row.manifest)))) {
+        continue;
+      }
       result->Append(IID_IExtensionRecord, record);
     }
   }
