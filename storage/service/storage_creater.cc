@@ -2,14 +2,18 @@
 
 #include <utility>
 
+#include "base/logging.h"
 #include "base/trace.h"
 #include "browserplatform/atlcom.h"
 #include "storage/bookmark/bookmark_tree_model.h"
 #include "storage/bookmark/bookmark_tree_model_storage_base.h"
+#include "storage/extension/extension_storage_impl.h"
+#include "storage/extension/extension_storage_model.h"
 #include "storage/icon/icon_storage_base.h"
 #include "storage/icon/icon_storage_cache_base.h"
 #include "storage/keyvalue/key_value_storage_base.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
+#include "storage/service/data_path.h"
 #include "storage/sync/storage_sync_base.h"
 
 namespace Storage {
@@ -95,8 +99,11 @@ HRESULT CStorageCreater::CreateStorage(LPCWSTR id, IStorageConfig* config, IUnkn
       if (out == nullptr) return E_POINTER;
       result = CreateIconStorage(storage_config.get(), &created);
       break;
-    case kStorageTypeKeyValueEx:
     case kStorageTypeExtension:
+      if (out == nullptr) return E_POINTER;
+      result = CreateExtensionStorage(storage_config.get(), &created);
+      break;
+    case kStorageTypeKeyValueEx:
       // Each type builds its in-memory structure here, then its COM object, which is attached
       // to the structure and cached under `id`. A type whose structure does not exist cannot
       // be created.
@@ -148,6 +155,33 @@ HRESULT CStorageCreater::CreateIconStorage(CStorageConfigBase* config, CachedSto
   if (FAILED(result)) return result;
   ATL::CComPtr<IUnknown> unknown(object->GetUnknown());
   result = object->Attach(config, cache.get());
+  if (FAILED(result)) return result;
+  created->unknown = std::move(unknown);
+  created->storage = object;
+  return S_OK;
+}
+
+HRESULT CStorageCreater::CreateExtensionStorage(CStorageConfigBase* config,
+                                                CachedStorage* created) {
+  // The database lives in a folder of its own, "localextensions", which a new user lacks.
+  const std::u16string& path = config->GetFilePath();
+  const size_t separator = path.find_last_of(u"/\\");
+  if (separator != std::u16string::npos && separator > 0) {
+    const std::u16string folder = path.substr(0, separator);
+    if (!EnsureDirectory(folder, 1)) {
+      base::Log(base::kLogLevelError, base::kLogCategoryNone,
+                u"extension folder not created: %s (%u)", folder.c_str(), GetLastError());
+    }
+  }
+  // Null for a configuration that is not a full cache; Attach then refuses it. Reads the file
+  // before it returns when the row imports on create.
+  base::scoped_refptr<CExtensionStorageModel> model =
+      CExtensionStorageModel::create(config, sync_manager_.get(), sync_timer_.get());
+  ATL::CComObject<CExtensionStorageImpl>* object = nullptr;
+  HRESULT result = ATL::CComObject<CExtensionStorageImpl>::CreateInstance(&object);
+  if (FAILED(result)) return result;
+  ATL::CComPtr<IUnknown> unknown(object->GetUnknown());
+  result = object->Attach(config, model.get());
   if (FAILED(result)) return result;
   created->unknown = std::move(unknown);
   created->storage = object;

@@ -81,6 +81,10 @@ class CStorageCreater : public base::CRefCountedThreadSafe<CStorageCreater> {
   // `config` null: the temporary storage, with no file.
   HRESULT CreateBookmarkStorage(CStorageConfigBase* config, CachedStorage* created);
   HRESULT CreateIconStorage(CStorageConfigBase* config, CachedStorage* created);
+  // Makes the folder of the database file first when it is missing (one level: the data folder
+  // exists); a failure is logged and the storage opens empty, its writes failing until the
+  // folder can be made.
+  HRESULT CreateExtensionStorage(CStorageConfigBase* config, CachedStorage* created);
 
   std::map<std::u16string, CachedStorage> storages_;
   std::map<std::u16string, StorageRegistryEntry> registry_;

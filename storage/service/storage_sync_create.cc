@@ -6,6 +6,8 @@
 #include "browserstorage/storage_service.h"
 #include "storage/bookmark/bookmark_storage_sync_file.h"
 #include "storage/bookmark/bookmark_tree_model.h"
+#include "storage/extension/extension_storage_file_sync.h"
+#include "storage/extension/extension_storage_model.h"
 #include "storage/icon/icon_storage_cache_base.h"
 #include "storage/icon/icon_storage_sync_binary.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
@@ -47,7 +49,7 @@ constexpr SyncChoice kSyncTable[] = {
     {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile, false},
     {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB, false},
     {kStorageTypeBookmarkTree, SyncKey(1, 2), SyncClass::kBookmarkFile, true},
-    {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile, false},
+    {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile, true},
     {kStorageTypeIcon, SyncKey(2, 3), SyncClass::kIconBinary, true},
 };
 
@@ -76,6 +78,12 @@ base::scoped_refptr<CStorageSyncBase> NewSynchroniser(SyncClass sync_class,
       auto* model = dynamic_cast<CBookmarkTreeModel*>(owner);
       if (model == nullptr) return nullptr;
       return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CBookmarkStorageSyncFile(
+          file_path ? file_path : u"", model, sync_manager, sync_timer));
+    }
+    case SyncClass::kExtensionFile: {
+      auto* model = dynamic_cast<CExtensionStorageModel*>(owner);
+      if (model == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CExtensionStorageFileSync(
           file_path ? file_path : u"", model, sync_manager, sync_timer));
     }
     case SyncClass::kIconBinary: {

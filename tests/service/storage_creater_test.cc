@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <iterator>
 #include <set>
 #include <string>
@@ -133,8 +134,9 @@ TEST_F(StorageCreaterTest, CallerConfigOverridesFileNameAndName) {
   }
 }
 
-// Only storages whose synchroniser exists open: the key-value and bookmark XML files. The start-up
-// data (binary file) must not open in memory only, ignoring its file.
+// Only storages whose synchroniser exists open: the key-value and bookmark XML files, the icon
+// file and the extension database. The start-up data (binary file) must not open in memory
+// only, ignoring its file.
 TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   platform_test::TempFolder folder;
   ASSERT_TRUE(folder.valid());
@@ -143,9 +145,9 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   ASSERT_TRUE(creater->LoadStorageRegistry());
 
   const std::set<std::u16string> kOpening = {
-      Storage::kUserPrefStorageId, Storage::kBrowserPrefStorageId,
+      Storage::kUserPrefStorageId,         Storage::kBrowserPrefStorageId,
       Storage::kUserSelectedInfoStorageId, Storage::kBookmarkStorageId,
-      Storage::kFavorIconStorageId};
+      Storage::kFavorIconStorageId,        Storage::kExtensionStorageId};
   for (const Storage::StorageRegistryEntry& entry : Storage::kStorageRegistry) {
     SCOPED_TRACE(testing::PrintToString(std::u16string(entry.id)));
     const bool opens = kOpening.count(entry.id) > 0;
@@ -163,13 +165,16 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
     EXPECT_EQ(creater->GetStorage(entry.id, nullptr, second.Receive()), S_OK);
     EXPECT_EQ(first.get(), second.get());
   }
-  EXPECT_TRUE(folder.Names().empty());  // imports only read
+  // Imports only read; the extension database's folder is made for it.
+  EXPECT_EQ(folder.Names(), (std::set<std::string>{"localextensions"}));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Native("localextensions")));
 
   // Detaching runs each storage's final sync: one file per opened key-value storage, nothing
-  // else (the bookmark and icon files are written only when something changed).
+  // else (the bookmark, icon and extension files are written only when something changed).
   creater->ReleaseAllStorages();
-  EXPECT_EQ(folder.Names(),
-            (std::set<std::string>{"userpref_v2", "browserpref_v2", "UserSelectedInfo_v2"}));
+  EXPECT_EQ(folder.Names(), (std::set<std::string>{"userpref_v2", "browserpref_v2",
+                                                   "UserSelectedInfo_v2", "localextensions"}));
+  EXPECT_TRUE(std::filesystem::is_empty(folder.Native("localextensions")));
 
   for (int type : {-1, 0, 1, 2, 4, 5, 6, 7}) {
     IUnknown* out = nullptr;
@@ -200,8 +205,8 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
 
 TEST_F(StorageCreaterTest, StoragesThatCannotOpenFailWithoutBuildingAnything) {
   ATL::CComPtr<IStorageConfig> overrides = NewConfig(u"file", u"name");
-  for (const char16_t* id : {Storage::kStartupDataStorageId, Storage::kExtensionStorageId,
-                             Storage::kAutoFillStorageId, Storage::kAutoLoginStorageId}) {
+  for (const char16_t* id : {Storage::kStartupDataStorageId, Storage::kAutoFillStorageId,
+                             Storage::kAutoLoginStorageId}) {
     IUnknown* out = reinterpret_cast<IUnknown*>(this);
     EXPECT_EQ(creater_->GetStorage(id, overrides, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);

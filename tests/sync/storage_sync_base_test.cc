@@ -145,7 +145,7 @@ TEST(StorageSyncBaseTest, CreatePicksTheSynchroniserByTypeAndKinds) {
       {2, 2, 1, false, true},   // key-value-ex XML file
       {3, 1, 1, false, true},   // bookmark database
       {3, 2, 1, false, false},  // bookmark XML file: it keeps a bookmark model, not a cache
-      {5, 2, 1, false, true},   // extension JSON file
+      {5, 2, 1, false, false},  // extension JSON file: it keeps an extension model, not this one
       {6, 3, 2, false, false},  // icon binary file: it keeps an icon cache, not this one
       {4, 2, 1, false, false},  // no such type
       {6, 3, 1, false, false},  // icons need the memory-limited cache
