@@ -186,8 +186,9 @@ std::string HtmlUnescape(std::string_view text) {
       continue;
     }
     // Entities are short: a ';' further than 10 characters away ends something else.
-    const size_t semicolon = text.find(';', i + 1);
-    if (semicolon == std::string_view::npos || semicolon - i > 10) {
+    const size_t near = text.substr(i + 1, 10).find(';');
+    const size_t semicolon = near == std::string_view::npos ? near : i + 1 + near;
+    if (semicolon == std::string_view::npos) {
       out.push_back(text[i++]);
       continue;
     }

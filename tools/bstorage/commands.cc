@@ -733,7 +733,7 @@ int RunBookmarks(const std::vector<std::string>& raw) {
 // icons
 
 constexpr char kIconsHelp[] =
-    "usage: bstorage icons DIR list\n"
+    "usage: bstorage icons DIR list [--json]\n"
     "       bstorage icons DIR extract KEY FILE\n"
     "list: every icon in favoricon_v2 with its size and time (read from the file).\n"
     "extract: writes the image bytes of the icon stored under KEY to FILE.\n";

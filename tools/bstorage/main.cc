@@ -24,7 +24,7 @@ constexpr char kUsage[] =
     "  set DIR STORAGE KEY VALUE [--hex]\n"
     "  rm DIR STORAGE KEY\n"
     "  bookmarks DIR search TEXT | tree | export FILE.html | import FILE.html [--into FOLDER]\n"
-    "  icons DIR list | extract KEY FILE\n"
+    "  icons DIR list [--json] | extract KEY FILE\n"
     "\n"
     "STORAGE: userpref, browserpref, bookmark, favicon, extensions, userselected (or the file\n"
     "name, e.g. userpref_v2). 'bstorage <command> --help' describes a command.\n"
