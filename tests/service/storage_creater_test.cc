@@ -133,8 +133,8 @@ TEST_F(StorageCreaterTest, CallerConfigOverridesFileNameAndName) {
   }
 }
 
-// Only storages whose synchroniser exists open: the key-value and bookmark XML files. The start-up
-// data (binary file) must not open in memory only, ignoring its file.
+// Only storages whose synchroniser exists open: a storage without one must not open in memory
+// only, ignoring its file.
 TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   platform_test::TempFolder folder;
   ASSERT_TRUE(folder.valid());
@@ -143,9 +143,9 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   ASSERT_TRUE(creater->LoadStorageRegistry());
 
   const std::set<std::u16string> kOpening = {
-      Storage::kUserPrefStorageId, Storage::kBrowserPrefStorageId,
-      Storage::kUserSelectedInfoStorageId, Storage::kBookmarkStorageId,
-      Storage::kFavorIconStorageId};
+      Storage::kUserPrefStorageId,    Storage::kBrowserPrefStorageId,
+      Storage::kStartupDataStorageId, Storage::kUserSelectedInfoStorageId,
+      Storage::kBookmarkStorageId,    Storage::kFavorIconStorageId};
   for (const Storage::StorageRegistryEntry& entry : Storage::kStorageRegistry) {
     SCOPED_TRACE(testing::PrintToString(std::u16string(entry.id)));
     const bool opens = kOpening.count(entry.id) > 0;
@@ -168,8 +168,8 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   // Detaching runs each storage's final sync: one file per opened key-value storage, nothing
   // else (the bookmark and icon files are written only when something changed).
   creater->ReleaseAllStorages();
-  EXPECT_EQ(folder.Names(),
-            (std::set<std::string>{"userpref_v2", "browserpref_v2", "UserSelectedInfo_v2"}));
+  EXPECT_EQ(folder.Names(), (std::set<std::string>{"userpref_v2", "browserpref_v2", "startupdata",
+                                                   "UserSelectedInfo_v2"}));
 
   for (int type : {-1, 0, 1, 2, 4, 5, 6, 7}) {
     IUnknown* out = nullptr;
@@ -200,8 +200,7 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
 
 TEST_F(StorageCreaterTest, StoragesThatCannotOpenFailWithoutBuildingAnything) {
   ATL::CComPtr<IStorageConfig> overrides = NewConfig(u"file", u"name");
-  for (const char16_t* id : {Storage::kStartupDataStorageId, Storage::kExtensionStorageId,
-                             Storage::kAutoFillStorageId, Storage::kAutoLoginStorageId}) {
+  for (const char16_t* id : {Storage::kExtensionStorageId}) {
     IUnknown* out = reinterpret_cast<IUnknown*>(this);
     EXPECT_EQ(creater_->GetStorage(id, overrides, &out), E_FAIL);
     EXPECT_EQ(out, nullptr);
@@ -216,7 +215,7 @@ TEST_F(StorageCreaterTest, ReleaseAllStoragesKeepsTheRegistry) {
 
 TEST_F(StorageCreaterTest, GetStorageTracesItselfAndCreateStorage) {
   // Storages that fail before anything is built: the traces of the two calls only.
-  for (const char16_t* id : {Storage::kStartupDataStorageId, u"unknown"}) {
+  for (const char16_t* id : {Storage::kExtensionStorageId, u"unknown"}) {
     testing_support::CapturingLogController log;
     IUnknown* out = nullptr;
     creater_->GetStorage(id, nullptr, &out);
