@@ -145,7 +145,8 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   const std::set<std::u16string> kOpening = {
       Storage::kUserPrefStorageId,    Storage::kBrowserPrefStorageId,
       Storage::kStartupDataStorageId, Storage::kUserSelectedInfoStorageId,
-      Storage::kBookmarkStorageId,    Storage::kFavorIconStorageId};
+      Storage::kBookmarkStorageId,    Storage::kFavorIconStorageId,
+      Storage::kAutoFillStorageId,    Storage::kAutoLoginStorageId};
   for (const Storage::StorageRegistryEntry& entry : Storage::kStorageRegistry) {
     SCOPED_TRACE(testing::PrintToString(std::u16string(entry.id)));
     const bool opens = kOpening.count(entry.id) > 0;

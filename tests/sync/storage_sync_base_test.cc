@@ -142,7 +142,7 @@ TEST(StorageSyncBaseTest, CreatePicksTheSynchroniserByTypeAndKinds) {
       {1, 2, 1, true, false},   // key-value XML file
       {1, 1, 1, false, true},   // key-value database
       {1, 3, 1, true, false},   // key-value binary file
-      {2, 2, 1, false, true},   // key-value-ex XML file
+      {2, 2, 1, false, false},  // key-value-ex XML file: it keeps a key-value-ex cache
       {3, 1, 1, false, true},   // bookmark database
       {3, 2, 1, false, false},  // bookmark XML file: it keeps a bookmark model, not a cache
       {5, 2, 1, false, true},   // extension JSON file
