@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/logging.h"
+#include "base/mars.h"
 #include "base/string_conversions.h"
 #include "base/trace.h"
 #include "browserplatform/fileapi.h"
@@ -45,22 +46,25 @@ BOOL CStorageFileWriter::WriteToDiskA(const std::u16string& path, const std::str
 }
 
 BOOL CStorageFileWriter::Replace(const std::u16string& path, const std::string& data) {
-  if (write_mode_ == kWriteModeEncrypted) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
   if (data.size() > 0xFFFFFFFFu) {
     SetLastError(ERROR_FILE_TOO_LARGE);
     return FALSE;
+  }
+  const std::string* bytes = &data;
+  std::string encrypted;
+  if (write_mode_ == kWriteModeEncrypted) {
+    encrypted = data;
+    base::mars().encrypt_buffer(reinterpret_cast<uint8_t*>(encrypted.data()), encrypted.size());
+    bytes = &encrypted;
   }
   const std::u16string temporary = path + u".tmp";
   ScopedFile file(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return FALSE;
 
-  const DWORD length = static_cast<DWORD>(data.size());
+  const DWORD length = static_cast<DWORD>(bytes->size());
   DWORD written = 0;
-  if (!WriteFile(file.get(), data.data(), length, &written, nullptr) || written != length) {
+  if (!WriteFile(file.get(), bytes->data(), length, &written, nullptr) || written != length) {
     return DiscardTemporary(file, temporary);
   }
   // In every mode: renaming a file whose data may still be in the cache could leave the name
@@ -82,10 +86,6 @@ BOOL CStorageFileWriter::WriteToDisk(const std::u16string& path, const std::u16s
 BOOL CStorageFileWriter::ReadFromDiskA(const std::u16string& path, std::string* out) {
   base::CFunctionTrace trace(u"Storage::CStorageFileWriter::ReadFromDiskA");
   if (out == nullptr) return FALSE;
-  if (write_mode_ == kWriteModeEncrypted) {
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return FALSE;
-  }
   ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return FALSE;
@@ -106,6 +106,9 @@ BOOL CStorageFileWriter::ReadFromDiskA(const std::u16string& path, std::string* 
   DWORD read = 0;
   BOOL ok = ReadFile(file.get(), out->data(), size, &read, nullptr);
   out->resize(ok ? read : 0);
+  if (write_mode_ == kWriteModeEncrypted) {
+    base::mars().decrypt_buffer(reinterpret_cast<uint8_t*>(out->data()), out->size());
+  }
   // Text files carry no zero bytes; anything behind one is dropped.
   size_t zero = out->find('\0');
   if (zero != std::string::npos) out->resize(zero);

@@ -5,9 +5,11 @@
 // which the folder is flushed too. So after a power cut the name holds either the old file or
 // the whole new one, never an empty or partial file, and a write that returned TRUE is
 // durable. (Write mode 2 asks for the flush by name; modes 1 and 3 get it as well, with the
-// same bytes on disk.) Write modes: 1 plain, 2 plain and flushed, 3 MARS-encrypted. Mode 3 is
-// refused (FALSE, nothing written or read) while the cipher is missing: encrypted files are
-// never written as plain text.
+// same bytes on disk.) Write modes: 1 plain, 2 plain and flushed, 3 MARS-encrypted: the file
+// has the data's length, its whole 16-byte blocks encrypted one by one under base::kMarsFixedKey
+// and the last length mod 16 bytes plain (docs/formats.md). Reading in mode 3 decrypts the same
+// blocks before the cut at the first zero byte; a damaged file, or a plain one, decrypts to
+// other bytes, which the caller's parser rejects.
 //
 // A file that exists but could not be imported is copied to "<path>.bad" (KeepDamagedCopy)
 // before anything replaces it. When that copy fails, the writer refuses to replace the file
@@ -36,8 +38,9 @@ class CStorageFileWriter {
   // The same with `text` converted to UTF-8.
   BOOL WriteToDisk(const std::u16string& path, const std::u16string& text);
 
-  // Reads the whole file; the result is cut at its first zero byte. FALSE when the file is
-  // missing or unreadable, or not every byte could be read (`out` then holds what was read).
+  // Reads the whole file (decrypted in mode 3); the result is cut at its first zero byte.
+  // FALSE when the file is missing or unreadable, or not every byte could be read (`out` then
+  // holds what was read).
   BOOL ReadFromDiskA(const std::u16string& path, std::string* out);
   // The same converted from UTF-8; on failure `out` is unchanged.
   BOOL ReadFromDisk(const std::u16string& path, std::u16string* out);

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "base/mars.h"
 #include "platform/file_faults.h"
 #include "tests/common/capturing_log_controller.h"
 #include "tests/common/temp_folder.h"
@@ -37,7 +38,7 @@ TEST_F(FileWriterTest, WritesExactBytesAndLeavesNoTemporary) {
 // cut, so every mode flushes the data before the rename and the folder after it.
 TEST_F(FileWriterTest, EveryModeFlushesTheDataBeforeTheRenameAndTheFolderAfter) {
   platform::FileFaults& faults = platform::GetFileFaults();
-  for (int mode : {1, 2}) {
+  for (int mode : {1, 2, 3}) {
     SCOPED_TRACE(mode);
     const uint64_t files = faults.file_syncs.load();
     const uint64_t folders = faults.folder_syncs.load();
@@ -54,14 +55,64 @@ TEST_F(FileWriterTest, EveryModeFlushesTheDataBeforeTheRenameAndTheFolderAfter) 
   EXPECT_EQ(folder_.Names(), (std::set<std::string>{"userpref_v2"}));
 }
 
-TEST_F(FileWriterTest, EncryptedModeIsRefusedWithoutWritingPlainText) {
-  CStorageFileWriter writer(3);
-  EXPECT_FALSE(writer.WriteToDiskA(Target(), "secret form data"));
-  EXPECT_TRUE(folder_.Names().empty());
-  WriteNative(TargetNative(), "whatever");
-  std::string out = "unchanged";
-  EXPECT_FALSE(writer.ReadFromDiskA(Target(), &out));
-  EXPECT_EQ(ReadNative(TargetNative()), "whatever");
+// Mode 3 files: the data's length, whole 16-byte blocks each encrypted on its own, the tail
+// plain; reading gives the text back.
+TEST_F(FileWriterTest, EncryptedModeEncryptsWholeBlocksAndKeepsTheTailPlain) {
+  const std::string text = "<Item key=\"a\" value=\"01ab\">\r\n</Item>\r\n";  // 38 bytes
+  const base::mars cipher;
+  for (size_t length : {20, 15, 16, 38, 0}) {
+    SCOPED_TRACE(length);
+    const std::string data = text.substr(0, length);
+    CStorageFileWriter writer(3);
+    ASSERT_TRUE(writer.WriteToDiskA(Target(), data));
+    EXPECT_EQ(folder_.Names(), (std::set<std::string>{"userpref_v2"}));
+
+    const std::string file = ReadNative(TargetNative());
+    ASSERT_EQ(file.size(), length);
+    const size_t whole = length / 16 * 16;
+    for (size_t at = 0; at < whole; at += 16) {
+      uint8_t block[16];
+      cipher.encrypt(reinterpret_cast<const uint8_t*>(data.data() + at), block);
+      EXPECT_EQ(file.substr(at, 16), std::string(reinterpret_cast<char*>(block), 16)) << at;
+    }
+    EXPECT_EQ(file.substr(whole), data.substr(whole));
+
+    std::string out;
+    ASSERT_TRUE(writer.ReadFromDiskA(Target(), &out));
+    EXPECT_EQ(out, data);
+  }
+}
+
+// Written by hand: the second byte of the first block is zero, so the bytes must be decrypted
+// before the read cuts at the first zero byte.
+TEST_F(FileWriterTest, ReadsAKnownEncryptedFile) {
+  const std::string text = "name=Ada1002\r\nmail=a\r\n";
+  const std::string file(
+      "\x7B\x00\xE6\xCA\xD2\x7F\xDC\x28\x63\x8E\xD9\x08\x07\xFB\x04\x8A"
+      "il=a\r\n",
+      22);
+  WriteNative(TargetNative(), file);
+  std::string out;
+  ASSERT_TRUE(CStorageFileWriter(3).ReadFromDiskA(Target(), &out));
+  EXPECT_EQ(out, text);
+  std::u16string wide;
+  ASSERT_TRUE(CStorageFileWriter(3).ReadFromDisk(Target(), &wide));
+  EXPECT_EQ(wide, u"name=Ada1002\r\nmail=a\r\n");
+
+  ASSERT_TRUE(CStorageFileWriter(3).WriteToDiskA(Target(), text));
+  EXPECT_EQ(ReadNative(TargetNative()), file);
+}
+
+// A plain file read as an encrypted one (or a damaged encrypted file) decrypts to other bytes
+// for the caller's parser to reject; the file stays as it is.
+TEST_F(FileWriterTest, APlainFileReadAsEncryptedGivesOtherBytes) {
+  const std::string plain = "<?xml version=\"1.0\"?>\r\n<ItemTable/>\r\n";
+  WriteNative(TargetNative(), plain);
+  std::string out;
+  EXPECT_TRUE(CStorageFileWriter(3).ReadFromDiskA(Target(), &out));
+  EXPECT_NE(out, plain);
+  EXPECT_LE(out.size(), plain.size());
+  EXPECT_EQ(ReadNative(TargetNative()), plain);
 }
 
 TEST_F(FileWriterTest, FailedWritesKeepThePreviousFile) {
@@ -75,13 +126,16 @@ TEST_F(FileWriterTest, FailedWritesKeepThePreviousFile) {
       {"flush", &platform::FileFaults::sync_fails},
       {"move", &platform::FileFaults::move_fails},
   };
-  for (const Case& c : cases) {
-    WriteNative(TargetNative(), "previous");
-    platform::GetFileFaults().*c.fault = true;
-    EXPECT_FALSE(CStorageFileWriter(2).WriteToDiskA(Target(), "next")) << c.name;
-    platform::GetFileFaults().Reset();
-    EXPECT_EQ(ReadNative(TargetNative()), "previous") << c.name;
-    EXPECT_EQ(folder_.Names(), (std::set<std::string>{"userpref_v2"})) << c.name;
+  for (int mode : {2, 3}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.name << " in mode " << mode);
+      WriteNative(TargetNative(), "previous");
+      platform::GetFileFaults().*c.fault = true;
+      EXPECT_FALSE(CStorageFileWriter(mode).WriteToDiskA(Target(), "the next file's text"));
+      platform::GetFileFaults().Reset();
+      EXPECT_EQ(ReadNative(TargetNative()), "previous");
+      EXPECT_EQ(folder_.Names(), (std::set<std::string>{"userpref_v2"}));
+    }
   }
 }
 
