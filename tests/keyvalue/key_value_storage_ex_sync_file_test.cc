@@ -27,8 +27,9 @@ constexpr char kHead[] = "<?xml version='1.0' encoding='utf-8' ?>\n";
 
 class KeyValueExSyncFileTest : public platform_test::FileFixture {
  protected:
-  base::scoped_refptr<CKeyValueStorageExCacheBase> Open(const char16_t* name = nullptr) {
-    auto config = kvex_test::ExConfig(folder_.Wide("ex"), 1, name);
+  base::scoped_refptr<CKeyValueStorageExCacheBase> Open(const char16_t* name = nullptr,
+                                                        int write_mode = 1) {
+    auto config = kvex_test::ExConfig(folder_.Wide("ex"), write_mode, name);
     return CKeyValueStorageExCacheBase::create(config.get(), nullptr, nullptr);
   }
   std::string File() { return platform_test::ReadNative(folder_.Native("ex")); }
@@ -219,6 +220,39 @@ TEST_F(KeyValueExSyncFileTest, ValuesAreStoredByReference) {
   }
   EXPECT_EQ(File(),
             std::string(kHead) + "<root>\n\t<Item key=\"k\" value=\"second\"/>\n</root>\n\n");
+}
+
+// Encrypted (write mode 3): the file is the document encrypted, the same length, and reads
+// back; a document the key does not decrypt (a plain file, another key's) is kept and reported.
+TEST_F(KeyValueExSyncFileTest, EncryptedFilesRoundTripAndOthersAreKept) {
+  const std::u16string kSecret = u"password=correct horse battery staple";
+  {
+    base::scoped_refptr<CKeyValueStorageExCacheBase> cache = Open(nullptr, 3);
+    ASSERT_TRUE(cache->SetValue(u"login", NewText(kSecret)));
+  }
+  const std::string encrypted = File();
+  const std::string plain = std::string(kHead) + "<root>\n\t<Item key=\"login\" value=\"" +
+                            base::WideToUTF8(kSecret) + "\"/>\n</root>\n\n";
+  EXPECT_EQ(encrypted.size(), plain.size());
+  EXPECT_EQ(encrypted.find("password"), std::string::npos);
+  EXPECT_EQ(encrypted.find("<root>"), std::string::npos);
+  // Only the tail of length mod 16 bytes stays plain.
+  EXPECT_EQ(encrypted.substr(encrypted.size() / 16 * 16), plain.substr(plain.size() / 16 * 16));
+  {
+    base::scoped_refptr<CKeyValueStorageExCacheBase> cache = Open(nullptr, 3);
+    EXPECT_EQ(cache->IsImportFailed(), 0);
+    EXPECT_EQ(Text(cache.get(), u"login"), kSecret);
+  }
+  EXPECT_EQ(File(), encrypted);  // the same document, the same bytes
+  EXPECT_FALSE(platform_test::Exists(folder_.Native("ex.bad")));
+
+  WriteFile(plain);
+  {
+    base::scoped_refptr<CKeyValueStorageExCacheBase> cache = Open(nullptr, 3);
+    EXPECT_EQ(cache->IsImportFailed(), 1);
+    EXPECT_EQ(cache->GetCount(), 0u);
+  }
+  EXPECT_EQ(Bad(), plain);
 }
 
 }  // namespace

@@ -166,11 +166,12 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   }
   EXPECT_TRUE(folder.Names().empty());  // imports only read
 
-  // Detaching runs each storage's final sync: one file per opened key-value storage, nothing
-  // else (the bookmark and icon files are written only when something changed).
+  // Detaching runs each storage's final sync: one file per opened key-value and key-value-ex
+  // storage, nothing else (the bookmark and icon files are written only when something changed).
   creater->ReleaseAllStorages();
-  EXPECT_EQ(folder.Names(), (std::set<std::string>{"userpref_v2", "browserpref_v2", "startupdata",
-                                                   "UserSelectedInfo_v2"}));
+  EXPECT_EQ(folder.Names(),
+            (std::set<std::string>{"userpref_v2", "browserpref_v2", "startupdata",
+                                   "UserSelectedInfo_v2", "AutoFill_v2", "AutoLogin_v2"}));
 
   for (int type : {-1, 0, 1, 2, 4, 5, 6, 7}) {
     IUnknown* out = nullptr;
