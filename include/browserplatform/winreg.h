@@ -115,14 +115,15 @@ BROWSER_EXTERN_C LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name);
 BROWSER_EXTERN_C LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR sub_key);
 
 // Removes the key `sub_key` below `key` with all its subkeys and values (ERROR_FILE_NOT_FOUND
-// when missing); with `sub_key` null, removes every subkey and value of `key` and keeps `key`.
+// when missing); with `sub_key` null or "", removes every subkey and value of `key` and keeps
+// `key`.
 BROWSER_EXTERN_C LSTATUS RegDeleteTreeW(HKEY key, LPCWSTR sub_key);
 
 // The name of the subkey number `index` of `key`, subkeys ordered by their case-folded names.
 // *name_size is the buffer's size in characters on entry and the name's length (without the
-// NUL) on return; too small a buffer gives ERROR_MORE_DATA. Past the last subkey:
-// ERROR_NO_MORE_ITEMS. Keys have no class: *class_size, when given, becomes 0. `last_write`,
-// when given, is zeroed (no times are kept).
+// NUL) on return; too small a buffer gives ERROR_MORE_DATA and leaves *name_size as it was. Past
+// the last subkey: ERROR_NO_MORE_ITEMS. Keys have no class: *class_size, when given, becomes 0.
+// `last_write`, when given, is zeroed (no times are kept).
 BROWSER_EXTERN_C LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD name_size,
                                        LPDWORD reserved, LPWSTR key_class, LPDWORD class_size,
                                        FILETIME* last_write);
