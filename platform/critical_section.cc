@@ -2,12 +2,16 @@
 // ThreadSanitizer and the usual debugging tools see an ordinary mutex.
 #include <pthread.h>
 
+#include <atomic>
 #include <new>
 
 #include "browserplatform/synchapi.h"
+#include "platform/critical_section_for_testing.h"
 #include "platform/win_error.h"
 
 namespace {
+
+std::atomic<bool> g_init_fails{false};
 
 static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::Opaque));
 static_assert(alignof(pthread_mutex_t) <= alignof(CRITICAL_SECTION));
@@ -36,6 +40,7 @@ void InitializeCriticalSection(CRITICAL_SECTION* section) {
 
 BOOL InitializeCriticalSectionAndSpinCount(CRITICAL_SECTION* section, DWORD) {
   if (!section) return platform::FailWith(ERROR_INVALID_PARAMETER);
+  if (g_init_fails.load()) return platform::FailWith(ERROR_NOT_ENOUGH_MEMORY);
   int error = InitializeRecursiveMutex(section);
   return error == 0 ? TRUE : platform::FailWithErrno(error);
 }
@@ -55,3 +60,9 @@ void LeaveCriticalSection(CRITICAL_SECTION* section) {
 void DeleteCriticalSection(CRITICAL_SECTION* section) {
   if (section) pthread_mutex_destroy(MutexOf(section));
 }
+
+namespace platform {
+
+void SetCriticalSectionInitFailsForTesting(bool fails) { g_init_fails = fails; }
+
+}  // namespace platform

@@ -65,3 +65,53 @@ struct IStorageInfo : public IUnknown {
 };
 BROWSER_DECLARE_IID(IStorageInfo, "0141FAC4-AF9A-4225-B1C9-4507D7114C1B");
 inline constexpr const IID& IID_IStorageInfo = uuidof<IStorageInfo>();
+
+// The key-value-ex storage: string keys to text values, as a host reaches it. The auto-fill
+// and auto-login storages are of this kind; their files are encrypted.
+//
+// A host gets one from IStorageServiceEx::GetStorage and asks its IUnknown for
+// IKeyValueStorageEx. Its identifier is IKeyValueStorage's: asking a key-value-ex storage for
+// IID_IKeyValueStorage yields this table, never an IKeyValueStorage one, so a host must know
+// which kind of storage it opened. The same object answers IStorageInfo, whose IsImportFailed
+// is 1 when the file exists but could not be read or decrypted, is not well-formed XML, or has
+// no "root" element (missing: 0).
+//
+// Keys: as for IKeyValueStorage (read up to the first NUL, empty or null rejected, enumerated
+// in code-unit order).
+//
+// Values: text values (ITextValue, browserstorage/shared_objects.h; made by
+// Util::Com::CreateObjectByInterface with kTextValueInterfaceName, or a host's own object that
+// answers GetString). The storage keeps the caller's object itself, not a copy: changes the
+// caller makes to it later are seen by readers and reach the file with the next write, but do
+// not by themselves cause one. The file holds each text up to its first NUL character.
+//
+// Results common to every operation: E_STORAGE_INVALIDARG for an empty or null key or a null
+// pointer argument; E_FAIL once the storage has been detached from its data by UnInitialize
+// (but Clear, GetAllKeys and GetAllValues, which then succeed with nothing). Until the storage's
+// file has been read, every call but IStorageInfo::IsImportFinished waits for it.
+//
+// Threads: any thread, concurrently. Stored objects are shared with callers and are used from
+// several threads.
+struct IKeyValueStorageEx : public IUnknown {
+  // Slot 3. Copies the text stored under `key` into `value` (its SetString with the stored
+  // object's GetString). S_OK; E_FAIL when `key` is absent (`value` unchanged); the failing
+  // HRESULT of GetString or SetString when the text could not be copied.
+  virtual HRESULT STDMETHODCALLTYPE GetValue(BSTR key, ITextValue* value) = 0;
+  // Slot 4. Stores `value` itself under `key`, replacing the stored object. Every call counts
+  // as a change, even with the object already stored. S_OK.
+  virtual HRESULT STDMETHODCALLTYPE SetValue(BSTR key, ITextValue* value) = 0;
+  // Slot 5. Removes `key`. S_OK; E_FAIL when it is absent.
+  virtual HRESULT STDMETHODCALLTYPE RemoveValue(BSTR key) = 0;
+  // Slot 6. Removes every key. Always S_OK.
+  virtual HRESULT STDMETHODCALLTYPE Clear() = 0;
+  // Slot 7. A new object list (IObjectList) in *out, with every key in key order as a string
+  // element. S_OK (an empty list for an empty or detached storage); the object factory's
+  // failure code when no list can be made (*out untouched). Throws
+  // Storage::CHResultException(E_OUTOFMEMORY) when a key cannot be copied.
+  virtual HRESULT STDMETHODCALLTYPE GetAllKeys(IObjectList** out) = 0;
+  // Slot 8. The same with every stored object, in key order, as object elements appended with
+  // IID_ITextValue (the stored objects themselves, not copies).
+  virtual HRESULT STDMETHODCALLTYPE GetAllValues(IObjectList** out) = 0;
+};
+BROWSER_DECLARE_IID(IKeyValueStorageEx, "7718EBA1-B10A-4CB9-B68C-37EEC2BA0C5E");
+inline constexpr const IID& IID_IKeyValueStorageEx = uuidof<IKeyValueStorageEx>();

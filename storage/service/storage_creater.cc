@@ -13,6 +13,8 @@
 #include "storage/icon/icon_storage_cache_base.h"
 #include "storage/keyvalue/key_value_storage_base.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
+#include "storage/keyvalue/key_value_storage_ex_base.h"
+#include "storage/keyvalue/key_value_storage_ex_cache_base.h"
 #include "storage/service/data_path.h"
 #include "storage/sync/storage_sync_base.h"
 
@@ -84,6 +86,8 @@ HRESULT CStorageCreater::CreateStorage(LPCWSTR id, IStorageConfig* config, IUnkn
 
   HRESULT result = E_FAIL;
   CachedStorage created;
+  // Each type builds its in-memory structure, then its COM object, which is attached to the
+  // structure and cached under `id`.
   switch (storage_config->GetStorageType()) {
     case kStorageTypeKeyValue:
       // Checked before anything is built, so that nothing is read or written for nobody.
@@ -99,14 +103,13 @@ HRESULT CStorageCreater::CreateStorage(LPCWSTR id, IStorageConfig* config, IUnkn
       if (out == nullptr) return E_POINTER;
       result = CreateIconStorage(storage_config.get(), &created);
       break;
+    case kStorageTypeKeyValueEx:
+      if (out == nullptr) return E_POINTER;
+      result = CreateKeyValueExStorage(storage_config.get(), &created);
+      break;
     case kStorageTypeExtension:
       if (out == nullptr) return E_POINTER;
       result = CreateExtensionStorage(storage_config.get(), &created);
-      break;
-    case kStorageTypeKeyValueEx:
-      // Each type builds its in-memory structure here, then its COM object, which is attached
-      // to the structure and cached under `id`. A type whose structure does not exist cannot
-      // be created.
       break;
     default:
       break;  // not a storage type
@@ -123,6 +126,22 @@ HRESULT CStorageCreater::CreateKeyValueStorage(CStorageConfigBase* config, Cache
       CKeyValueStorageCacheBase::create(config, sync_manager_.get(), sync_timer_.get());
   ATL::CComObject<CKeyValueStorageBase>* object = nullptr;
   HRESULT result = ATL::CComObject<CKeyValueStorageBase>::CreateInstance(&object);
+  if (FAILED(result)) return result;
+  ATL::CComPtr<IUnknown> unknown(object->GetUnknown());  // becomes the storage cache's
+  result = object->Attach(config, cache.get());
+  if (FAILED(result)) return result;  // `unknown` takes the object with it
+  created->unknown = std::move(unknown);
+  created->storage = object;
+  return S_OK;
+}
+
+HRESULT CStorageCreater::CreateKeyValueExStorage(CStorageConfigBase* config,
+                                                 CachedStorage* created) {
+  // Reads the file before it returns (both key-value-ex rows import on create).
+  base::scoped_refptr<CKeyValueStorageExCacheBase> cache =
+      CKeyValueStorageExCacheBase::create(config, sync_manager_.get(), sync_timer_.get());
+  ATL::CComObject<CKeyValueStorageExBase>* object = nullptr;
+  HRESULT result = ATL::CComObject<CKeyValueStorageExBase>::CreateInstance(&object);
   if (FAILED(result)) return result;
   ATL::CComPtr<IUnknown> unknown(object->GetUnknown());  // becomes the storage cache's
   result = object->Attach(config, cache.get());

@@ -78,6 +78,7 @@ class CStorageCreater : public base::CRefCountedThreadSafe<CStorageCreater> {
   ~CStorageCreater() override = default;
 
   HRESULT CreateKeyValueStorage(CStorageConfigBase* config, CachedStorage* created);
+  HRESULT CreateKeyValueExStorage(CStorageConfigBase* config, CachedStorage* created);
   // `config` null: the temporary storage, with no file.
   HRESULT CreateBookmarkStorage(CStorageConfigBase* config, CachedStorage* created);
   HRESULT CreateIconStorage(CStorageConfigBase* config, CachedStorage* created);

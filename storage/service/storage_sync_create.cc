@@ -11,6 +11,9 @@
 #include "storage/icon/icon_storage_cache_base.h"
 #include "storage/icon/icon_storage_sync_binary.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
+#include "storage/keyvalue/key_value_storage_ex_cache_base.h"
+#include "storage/keyvalue/key_value_storage_ex_sync_file.h"
+#include "storage/keyvalue/key_value_storage_sync_binary.h"
 #include "storage/keyvalue/key_value_storage_sync_file.h"
 #include "storage/sync/storage_sync_base.h"
 #include "storage/sync/storage_sync_manager.h"
@@ -45,8 +48,8 @@ struct SyncChoice {
 constexpr SyncChoice kSyncTable[] = {
     {kStorageTypeKeyValue, SyncKey(1, 1), SyncClass::kKeyValueDB, false},
     {kStorageTypeKeyValue, SyncKey(1, 2), SyncClass::kKeyValueFile, true},
-    {kStorageTypeKeyValue, SyncKey(1, 3), SyncClass::kKeyValueBinary, false},
-    {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile, false},
+    {kStorageTypeKeyValue, SyncKey(1, 3), SyncClass::kKeyValueBinary, true},
+    {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile, true},
     {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB, false},
     {kStorageTypeBookmarkTree, SyncKey(1, 2), SyncClass::kBookmarkFile, true},
     {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile, true},
@@ -62,17 +65,27 @@ const SyncChoice* FindChoice(int storage_type, int sync_kind, int cache_kind) {
 }
 
 // Null when the owner is not the structure the class keeps, or allocation fails.
-base::scoped_refptr<CStorageSyncBase> NewSynchroniser(SyncClass sync_class,
-                                                      const char16_t* file_path,
-                                                      CStorageInMemStructure* owner,
-                                                      CStorageSyncManager* sync_manager,
-                                                      CStorageSyncTimer* sync_timer) {
+base::scoped_refptr<CStorageSyncBase> NewSynchroniser(
+    SyncClass sync_class, const char16_t* file_path, CStorageInMemStructure* owner,
+    CStorageSyncManager* sync_manager, CStorageSyncTimer* sync_timer, BSTR name, int write_mode) {
   switch (sync_class) {
     case SyncClass::kKeyValueFile: {
       auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(owner);
       if (cache == nullptr) return nullptr;
       return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CKeyValueStorageSyncFile(
           file_path ? file_path : u"", cache, sync_manager, sync_timer));
+    }
+    case SyncClass::kKeyValueBinary: {
+      auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(owner);
+      if (cache == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CKeyValueStorageSyncBinary(
+          file_path ? file_path : u"", cache, sync_manager, sync_timer));
+    }
+    case SyncClass::kKeyValueExFile: {
+      auto* cache = dynamic_cast<CKeyValueStorageExCacheBase*>(owner);
+      if (cache == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CKeyValueStorageExSyncFile(
+          file_path ? file_path : u"", cache, sync_manager, sync_timer, name, write_mode));
     }
     case SyncClass::kBookmarkFile: {
       auto* model = dynamic_cast<CBookmarkTreeModel*>(owner);
@@ -107,8 +120,8 @@ base::scoped_refptr<CStorageSyncBase>& CStorageSyncBase::create(
                              sync_kind, cache_kind);
   const SyncChoice* choice = FindChoice(storage_type, sync_kind, cache_kind);
   if (choice == nullptr || !choice->built) return out;
-  base::scoped_refptr<CStorageSyncBase> sync =
-      NewSynchroniser(choice->sync_class, file_path, owner, sync_manager, sync_timer);
+  base::scoped_refptr<CStorageSyncBase> sync = NewSynchroniser(
+      choice->sync_class, file_path, owner, sync_manager, sync_timer, name, write_mode);
   if (!sync) return out;
   out = sync;
 

@@ -106,13 +106,17 @@ BOOL CStorageFileWriter::ReadFromDiskA(const std::u16string& path, std::string* 
   DWORD read = 0;
   BOOL ok = ReadFile(file.get(), out->data(), size, &read, nullptr);
   out->resize(ok ? read : 0);
-  if (write_mode_ == kWriteModeEncrypted) {
-    base::mars().decrypt_buffer(reinterpret_cast<uint8_t*>(out->data()), out->size());
+  DecodeFileBytes(write_mode_, out);
+  return ok && read == size;
+}
+
+void CStorageFileWriter::DecodeFileBytes(int write_mode, std::string* bytes) {
+  if (write_mode == kWriteModeEncrypted) {
+    base::mars().decrypt_buffer(reinterpret_cast<uint8_t*>(bytes->data()), bytes->size());
   }
   // Text files carry no zero bytes; anything behind one is dropped.
-  size_t zero = out->find('\0');
-  if (zero != std::string::npos) out->resize(zero);
-  return ok && read == size;
+  size_t zero = bytes->find('\0');
+  if (zero != std::string::npos) bytes->resize(zero);
 }
 
 BOOL CStorageFileWriter::ReadFromDisk(const std::u16string& path, std::u16string* out) {

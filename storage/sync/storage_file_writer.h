@@ -44,6 +44,10 @@ class CStorageFileWriter {
   BOOL ReadFromDiskA(const std::u16string& path, std::string* out);
   // The same converted from UTF-8; on failure `out` is unchanged.
   BOOL ReadFromDisk(const std::u16string& path, std::u16string* out);
+  // What ReadFromDiskA makes of the bytes it read from a file of `write_mode`: decrypted in
+  // mode 3, then cut at the first zero byte. For readers of file bytes that do not come from
+  // a file (fuzzers).
+  static void DecodeFileBytes(int write_mode, std::string* bytes);
 
   // Copies a file that exists but could not be imported (or only in part) to "<path>.bad",
   // replacing an older copy: the storage goes on without what it could not read, and its next

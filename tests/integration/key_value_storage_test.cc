@@ -111,16 +111,13 @@ TEST_F(KeyValueHostTest, EachKeyValueRowKeepsItsOwnFile) {
   constexpr char16_t kUser[] = u"kv rows";
   ASSERT_EQ(service_->Initialize(2, 2, kUser), S_OK);
   const char16_t* const kRows[] = {Storage::kUserPrefStorageId, Storage::kBrowserPrefStorageId,
+                                   Storage::kStartupDataStorageId,
                                    Storage::kUserSelectedInfoStorageId};
   for (const char16_t* id : kRows) {
     ATL::CComPtr<IKeyValueStorage> storage = Open<IKeyValueStorage>(id);
     ASSERT_TRUE(storage);
     EXPECT_EQ(storage->SetValue(ATL::CComBSTR(u"row"), NewValue({0x07})), S_OK);
   }
-  // The start-up data has no synchroniser yet: it does not open rather than ignore its file.
-  IUnknown* out = reinterpret_cast<IUnknown*>(this);
-  EXPECT_EQ(service_->GetStorage(Storage::kStartupDataStorageId, nullptr, &out), E_FAIL);
-  EXPECT_EQ(out, nullptr);
 
   ASSERT_EQ(service_->UnInitialize(), S_OK);
   for (const char* name : {"userpref_v2", "browserpref_v2", "UserSelectedInfo_v2"}) {
@@ -129,7 +126,15 @@ TEST_F(KeyValueHostTest, EachKeyValueRowKeepsItsOwnFile) {
               std::string::npos)
         << name;
   }
-  EXPECT_FALSE(platform_test::Exists(storage_test::StyleTwoUserFolder(kUser) + "startupdata"));
+  // The start-up data's binary file: N, then K, "row" in UTF-16LE, V and the value.
+  EXPECT_EQ(platform_test::ReadNative(storage_test::StyleTwoUserFolder(kUser) + "startupdata"),
+            std::string("\x0F\0\0\0\x06\0\0\0r\0o\0w\0\x01\0\0\0\x07", 19));
+
+  ASSERT_EQ(service_->Initialize(2, 2, kUser), S_OK);
+  ATL::CComPtr<IKeyValueStorage> startup = Open<IKeyValueStorage>(Storage::kStartupDataStorageId);
+  ASSERT_TRUE(startup);
+  EXPECT_EQ(Get(startup, u"row"), Bytes{0x07});
+  ASSERT_EQ(service_->UnInitialize(), S_OK);
 }
 
 // The real timer (5 s for the preferences) and the real sync thread write the file while the

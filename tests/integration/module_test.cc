@@ -57,11 +57,6 @@ TEST_F(ModuleTest, BrowserStorageMainIsOneFunctionUnderThreeNames) {
   EXPECT_EQ(library_.DllCanUnloadNow(), S_OK);  // and it holds nothing
 }
 
-TEST_F(ModuleTest, RegistrationIsNotAvailable) {
-  EXPECT_EQ(library_.DllRegisterServer(), E_NOTIMPL);
-  EXPECT_EQ(library_.DllUnregisterServer(), E_NOTIMPL);
-}
-
 TEST_F(ModuleTest, ClassObjectsOfTheThreeClasses) {
   void* object = nullptr;
   EXPECT_EQ(library_.DllGetClassObject(IID_IStorageServiceEx, IID_IClassFactory, &object),

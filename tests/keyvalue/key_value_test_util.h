@@ -63,6 +63,13 @@ inline base::scoped_refptr<Storage::CStorageConfigBase> XmlConfig(std::u16string
   return config;
 }
 
+// The configuration of a key-value storage kept in the binary file at `path`.
+inline base::scoped_refptr<Storage::CStorageConfigBase> BinaryConfig(std::u16string path) {
+  base::scoped_refptr<Storage::CStorageConfigBase> config = XmlConfig(std::move(path));
+  config->SetSyncKind(3);
+  return config;
+}
+
 // A storage COM object attached to `cache` (may be null: then the object stays unattached).
 inline ATL::CComPtr<IKeyValueStorage> NewStorage(Storage::CStorageConfigBase* config,
                                                  Storage::CKeyValueStorageCacheBase* cache) {

@@ -134,9 +134,8 @@ TEST_F(StorageCreaterTest, CallerConfigOverridesFileNameAndName) {
   }
 }
 
-// Only storages whose synchroniser exists open: the key-value and bookmark XML files, the icon
-// file and the extension database. The start-up data (binary file) must not open in memory
-// only, ignoring its file.
+// Every registered storage opens with its synchroniser (a storage without one must not open in
+// memory only, ignoring its file).
 TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   platform_test::TempFolder folder;
   ASSERT_TRUE(folder.valid());
@@ -145,9 +144,11 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   ASSERT_TRUE(creater->LoadStorageRegistry());
 
   const std::set<std::u16string> kOpening = {
-      Storage::kUserPrefStorageId,         Storage::kBrowserPrefStorageId,
-      Storage::kUserSelectedInfoStorageId, Storage::kBookmarkStorageId,
-      Storage::kFavorIconStorageId,        Storage::kExtensionStorageId};
+      Storage::kUserPrefStorageId,    Storage::kBrowserPrefStorageId,
+      Storage::kStartupDataStorageId, Storage::kUserSelectedInfoStorageId,
+      Storage::kBookmarkStorageId,    Storage::kFavorIconStorageId,
+      Storage::kExtensionStorageId,   Storage::kAutoFillStorageId,
+      Storage::kAutoLoginStorageId};
   for (const Storage::StorageRegistryEntry& entry : Storage::kStorageRegistry) {
     SCOPED_TRACE(testing::PrintToString(std::u16string(entry.id)));
     const bool opens = kOpening.count(entry.id) > 0;
@@ -169,11 +170,13 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   EXPECT_EQ(folder.Names(), (std::set<std::string>{"localextensions"}));
   EXPECT_TRUE(std::filesystem::is_empty(folder.Native("localextensions")));
 
-  // Detaching runs each storage's final sync: one file per opened key-value storage, nothing
-  // else (the bookmark, icon and extension files are written only when something changed).
+  // Detaching runs each storage's final sync: one file per opened key-value and key-value-ex
+  // storage, nothing else (the bookmark, icon and extension files are written only when
+  // something changed).
   creater->ReleaseAllStorages();
-  EXPECT_EQ(folder.Names(), (std::set<std::string>{"userpref_v2", "browserpref_v2",
-                                                   "UserSelectedInfo_v2", "localextensions"}));
+  EXPECT_EQ(folder.Names(), (std::set<std::string>{"userpref_v2", "browserpref_v2", "startupdata",
+                                                   "UserSelectedInfo_v2", "AutoFill_v2",
+                                                   "AutoLogin_v2", "localextensions"}));
   EXPECT_TRUE(std::filesystem::is_empty(folder.Native("localextensions")));
 
   for (int type : {-1, 0, 1, 2, 4, 5, 6, 7}) {
@@ -203,25 +206,14 @@ TEST(StorageCreaterBuildTest, OnlyStoragesWithASynchroniserOpen) {
   EXPECT_EQ(creater->CreateTempStorage(Storage::kStorageTypeBookmarkTree, nullptr), E_FAIL);
 }
 
-TEST_F(StorageCreaterTest, StoragesThatCannotOpenFailWithoutBuildingAnything) {
-  ATL::CComPtr<IStorageConfig> overrides = NewConfig(u"file", u"name");
-  for (const char16_t* id : {Storage::kStartupDataStorageId, Storage::kAutoFillStorageId,
-                             Storage::kAutoLoginStorageId}) {
-    IUnknown* out = reinterpret_cast<IUnknown*>(this);
-    EXPECT_EQ(creater_->GetStorage(id, overrides, &out), E_FAIL);
-    EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(creater_->GetStorage(id, nullptr, nullptr), E_FAIL);
-  }
-}
-
 TEST_F(StorageCreaterTest, ReleaseAllStoragesKeepsTheRegistry) {
   creater_->ReleaseAllStorages();
   EXPECT_TRUE(creater_->ResolveConfig(Storage::kAutoLoginStorageId, nullptr));
 }
 
 TEST_F(StorageCreaterTest, GetStorageTracesItselfAndCreateStorage) {
-  // Storages that fail before anything is built: the traces of the two calls only.
-  for (const char16_t* id : {Storage::kStartupDataStorageId, u"unknown"}) {
+  // A storage that fails before anything is built: the traces of the two calls only.
+  for (const char16_t* id : {u"unknown"}) {
     testing_support::CapturingLogController log;
     IUnknown* out = nullptr;
     creater_->GetStorage(id, nullptr, &out);

@@ -88,7 +88,6 @@ TEST(StorageServiceTest, StoragesAreHandedOutOnlyWhileInitialised) {
       {"initialised", Storage::kUserPrefStorageId, S_OK, Out::kStorage},
       {"initialised", u"unknown", E_FAIL, Out::kNull},
       {"initialised", u"0e3e680b-197c-4425-bf73-7d47118eeecf", E_FAIL, Out::kNull},
-      {"initialised", Storage::kStartupDataStorageId, E_FAIL, Out::kNull},  // cannot open yet
       {"uninitialised", Storage::kUserPrefStorageId, E_FAIL, Out::kUnset},
   };
   ATL::CComPtr<IStorageServiceEx> service = NewService();
