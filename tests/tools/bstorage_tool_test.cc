@@ -11,8 +11,13 @@
 #include <string>
 #include <vector>
 
+#include <dlfcn.h>
+
+#include <random>
+
 #include "base/json_value.h"
 #include "browserplatform/stringapiset.h"
+#include "browserstorage/storage_service.h"
 #include "tests/common/temp_folder.h"
 
 namespace {
@@ -37,10 +42,37 @@ std::string Quote(const std::string& arg) {
   return out + "'";
 }
 
+// An application-data root of this process's own with libbrowserstorage.so registered in
+// it (DllRegisterServer), made once: the platform reads $XDG_CONFIG_HOME once per process.
+const std::string& RegisteredConfigHome() {
+  static const std::string home = [] {
+    const std::string path = fs::temp_directory_path() /
+                             ("bstorage-registered-" + std::to_string(std::random_device()()));
+    fs::create_directories(path);
+    setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+    void* library = dlopen(BROWSER_STORAGE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    auto reg =
+        library
+            ? reinterpret_cast<decltype(&DllRegisterServer)>(dlsym(library, "DllRegisterServer"))
+            : nullptr;
+    EXPECT_TRUE(reg != nullptr && reg() == S_OK);
+    std::atexit([] {
+      std::error_code ignored;
+      fs::remove_all(RegisteredConfigHome(), ignored);
+    });
+    return path;
+  }();
+  return home;
+}
+
 class BstorageToolTest : public ::testing::Test {
  protected:
-  ToolRun Tool(const std::vector<std::string>& args) {
-    std::string command = BSTORAGE_TOOL;
+  // The tool run with an application-data root of the test's own, so that no class registered
+  // on this machine is used unless the test registers it.
+  ToolRun Tool(const std::vector<std::string>& args, const std::string& config_home = "") {
+    std::string command =
+        "XDG_CONFIG_HOME=" + Quote(config_home.empty() ? scratch_.Native("config") : config_home) +
+        " " + BSTORAGE_TOOL;
     for (const std::string& arg : args) command += " " + Quote(arg);
     const std::string out = scratch_.Native("out"), err = scratch_.Native("err");
     command += " >" + out + " 2>" + err;
@@ -83,7 +115,9 @@ TEST_F(BstorageToolTest, DemoVerifiesItsSessionAndCheckFindsItClean) {
   const ToolRun demo = Tool({"demo", dir});
   ASSERT_EQ(demo.exit_code, 0) << demo.out << demo.err;
   EXPECT_NE(demo.out.find("every value came back"), std::string::npos) << demo.out;
-  for (const char* file : {"userpref_v2", "bookmark_v2", "favoricon_v2", "extdb_v2.json"}) {
+  EXPECT_NE(demo.out.find("lib/libbrowserstorage.so\n"), std::string::npos) << demo.out;
+  for (const char* file : {"userpref_v2", "startupdata", "bookmark_v2", "favoricon_v2",
+                           "extdb_v2.json", "AutoFill_v2", "AutoLogin_v2"}) {
     EXPECT_NE(demo.out.find(file), std::string::npos) << file;
   }
   const ToolRun check = Tool({"check", dir});
@@ -105,6 +139,10 @@ TEST_F(BstorageToolTest, CheckNamesEachDamagedFileAndChangesNothing) {
     std::fstream icons(dir + "/favoricon_v2", std::ios::binary | std::ios::in | std::ios::out);
     icons.seekp(61);
     icons.put('\x5A');
+    // An encrypted file whose blocks no longer decrypt to XML.
+    std::fstream autofill(dir + "/AutoFill_v2", std::ios::binary | std::ios::in | std::ios::out);
+    autofill.seekp(0);
+    autofill.write("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f\x10", 16);
   }
   const auto before = Contents(dir);
   const ToolRun check = Tool({"check", dir});
@@ -112,7 +150,10 @@ TEST_F(BstorageToolTest, CheckNamesEachDamagedFileAndChangesNothing) {
   EXPECT_NE(check.out.find(dir + "/userpref_v2:"), std::string::npos) << check.out;
   EXPECT_NE(check.out.find(dir + "/favoricon_v2: header: CRC-32 mismatch"), std::string::npos)
       << check.out;
-  EXPECT_EQ(check.out.find("bookmark_v2:"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find(dir + "/AutoFill_v2: not loadable"), std::string::npos) << check.out;
+  for (const char* intact : {"bookmark_v2:", "AutoLogin_v2:", "startupdata:", "extdb_v2.json:"}) {
+    EXPECT_EQ(check.out.find(intact), std::string::npos) << intact << "\n" << check.out;
+  }
   EXPECT_EQ(Contents(dir), before);  // no byte changed, no .bad copy, no new file
 }
 
@@ -150,8 +191,10 @@ TEST_F(BstorageToolTest, DumpJsonParses) {
     const char16_t* list;
     size_t count;
   };
-  for (const Case& c : {Case{"userpref", u"entries", 66}, Case{"bookmark_v2", u"bookmarks", 332},
-                        Case{"favicon", u"icons", 40}, Case{"extensions", u"installed", 2}}) {
+  for (const Case& c : {Case{"userpref", u"entries", 66}, Case{"startupdata", u"entries", 9},
+                        Case{"bookmark_v2", u"bookmarks", 332}, Case{"favicon", u"icons", 40},
+                        Case{"extensions", u"installed", 2}, Case{"autofill", u"entries", 4},
+                        Case{"AutoLogin_v2", u"entries", 2}}) {
     const ToolRun dump = Tool({"dump", dir, c.storage, "--json"});
     ASSERT_EQ(dump.exit_code, 0) << c.storage << dump.err;
     const auto json = ParseUtf8(dump.out);
@@ -185,6 +228,22 @@ TEST_F(BstorageToolTest, GetSetAndRmRoundTrip) {
   EXPECT_EQ(Tool({"get", dir, "userpref", "home"}).exit_code, 1);
   EXPECT_EQ(Tool({"rm", dir, "userpref", "home"}).exit_code, 1);
   EXPECT_EQ(Tool({"get", dir, "browserpref", "raw"}).exit_code, 0);
+
+  // Auto-login records are text, encrypted in the file and decrypted for get.
+  ASSERT_EQ(Tool({"set", dir, "autologin", "https://mail.example.com/", "ada\tsecret"}).exit_code,
+            0);
+  EXPECT_EQ(Tool({"get", dir, "autologin", "https://mail.example.com/"}).out, "ada\tsecret\n");
+  EXPECT_EQ(ReadAll(dir + "/AutoLogin_v2").find("secret"), std::string::npos);
+  ASSERT_EQ(Tool({"rm", dir, "autologin", "https://mail.example.com/"}).exit_code, 0);
+  EXPECT_EQ(Tool({"get", dir, "autologin", "https://mail.example.com/"}).exit_code, 1);
+}
+
+TEST_F(BstorageToolTest, UsesTheRegisteredClassWhenThereIsOne) {
+  const std::string dir = Folder("profile");
+  const ToolRun demo = Tool({"demo", dir}, RegisteredConfigHome());
+  EXPECT_EQ(demo.exit_code, 0) << demo.out << demo.err;
+  EXPECT_NE(demo.out.find("libbrowserstorage.so (registered class)"), std::string::npos)
+      << demo.out;
 }
 
 TEST_F(BstorageToolTest, BadArgumentsGiveUsageAndExitTwo) {
@@ -198,6 +257,7 @@ TEST_F(BstorageToolTest, BadArgumentsGiveUsageAndExitTwo) {
       {"get", dir, "userpref"},
       {"set", dir, "bookmark", "key", "value"},
       {"set", dir, "userpref", "key", "zz", "--hex"},
+      {"set", dir, "autofill", "key", "00", "--hex"},
       {"bookmarks", dir, "fly"},
       {"bookmarks", dir, "import"},
       {"icons", dir, "extract", "key"},

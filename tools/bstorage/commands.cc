@@ -210,6 +210,34 @@ std::vector<KeyValueEntry> ReadKeyValues(IKeyValueStorage* storage) {
   return entries;
 }
 
+ATL::CComPtr<ITextValue> NewText(std::string_view utf8 = {}) {
+  ATL::CComPtr<ITextValue> text;
+  Util::Com::CreateObjectByInterface(kTextValueInterfaceName, text.ReceiveVoid());
+  if (text && !utf8.empty()) text->SetString(Bstr(utf8));
+  return text;
+}
+
+// The records of a key-value-ex storage, decrypted by the library: key and text.
+std::vector<KeyValueEntry> ReadTextValues(IKeyValueStorageEx* storage) {
+  std::vector<KeyValueEntry> entries;
+  ATL::CComPtr<IObjectList> keys;
+  if (FAILED(storage->GetAllKeys(keys.Receive())) || !keys) return entries;
+  UINT count = 0;
+  keys->Count(&count);
+  for (UINT i = 0; i < count; ++i) {
+    ATL::CComBSTR key;
+    if (FAILED(keys->GetStringAt(i, key.Receive()))) continue;
+    ATL::CComPtr<ITextValue> value = NewText();
+    ATL::CComBSTR text;
+    if (!value || FAILED(storage->GetValue(key, value)) ||
+        FAILED(value->GetString(text.Receive()))) {
+      continue;
+    }
+    entries.push_back({Narrow(key), Narrow(text)});
+  }
+  return entries;
+}
+
 // The bookmark tree in document order, each entry naming its parent's index.
 struct TreeEntry {
   int parent = -1;
@@ -359,6 +387,20 @@ void DumpKeyValues(IKeyValueStorage* storage, bool json) {
   if (json) std::cout << "]}\n";
 }
 
+void DumpTextValues(IKeyValueStorageEx* storage, bool json) {
+  const std::vector<KeyValueEntry> entries = ReadTextValues(storage);
+  if (json) std::cout << "{\"entries\":[";
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (json) {
+      std::cout << (i ? "," : "") << "{\"key\":" << JsonString(entries[i].key)
+                << ",\"text\":" << JsonString(entries[i].bytes) << "}";
+    } else {
+      std::cout << entries[i].key << " = \"" << entries[i].bytes << "\"\n";
+    }
+  }
+  if (json) std::cout << "]}\n";
+}
+
 void DumpTree(IBookmarkTreeModelStorage* storage, bool json) {
   const std::vector<TreeEntry> entries = ReadTree(storage);
   if (!json) {
@@ -463,6 +505,10 @@ int RunDump(const std::vector<std::string>& raw) {
       }
       break;
     case StorageKind::kKeyValueEx:
+      if (auto storage = ro.profile.Get<IKeyValueStorageEx>(*name)) {
+        DumpTextValues(storage, json);
+        return kExitOk;
+      }
       break;
   }
   return Fail(std::string(name->alias) + ": storage not opened");
@@ -473,82 +519,126 @@ int RunDump(const std::vector<std::string>& raw) {
 
 constexpr char kGetHelp[] =
     "usage: bstorage get DIR STORAGE KEY [--hex]\n"
-    "Prints the value of KEY in a key-value storage (userpref, browserpref, userselected):\n"
-    "as text when it is UTF-8, else (or with --hex) as hex. Exit 1 when KEY is absent.\n";
+    "Prints the value of KEY: in a key-value storage (userpref, browserpref, userselected,\n"
+    "startupdata) as text when it is UTF-8, else (or with --hex) as hex; in a key-value-ex\n"
+    "storage (autofill, autologin) its text, decrypted. Exit 1 when KEY is absent.\n";
 constexpr char kSetHelp[] =
     "usage: bstorage set DIR STORAGE KEY VALUE [--hex]\n"
-    "Stores VALUE (its UTF-8 bytes, or with --hex the bytes it spells in hex) under KEY, through\n"
-    "the library; the file is written when the tool exits.\n";
+    "Stores VALUE under KEY through the library: its UTF-8 bytes (with --hex, the bytes it\n"
+    "spells in hex) in a key-value storage, its text in a key-value-ex storage (encrypted in\n"
+    "the file). The file is written when the tool exits.\n";
 constexpr char kRmHelp[] =
     "usage: bstorage rm DIR STORAGE KEY\n"
-    "Removes KEY from a key-value storage. Exit 1 when it is absent.\n";
+    "Removes KEY from a key-value or key-value-ex storage. Exit 1 when it is absent.\n";
 
-int RunKeyValue(const std::vector<std::string>& raw, const char* help, size_t positional,
-                const char* verb) {
-  Args args;
-  if (!Parse(raw,
-             positional == 3 && std::string(verb) == "rm" ? std::vector<std::string>{}
-                                                          : std::vector<std::string>{"--hex"},
-             {}, &args) ||
-      args.positional.size() != positional) {
-    return Usage(help, std::string(verb) + ": wrong arguments");
-  }
-  int exit_code = kExitOk;
-  const StorageName* name = StorageArg(args.positional[1], help, &exit_code);
-  if (name == nullptr) return exit_code;
-  if (name->kind != StorageKind::kKeyValue) {
-    return Usage(help, std::string(name->alias) + " is not a key-value storage");
-  }
-  const std::string& key = args.positional[2];
-  if (key.empty()) return Usage(help, "empty key");
-  std::string error;
-  if (std::string(verb) == "get") {
-    ReadOnlyProfile ro;
-    if (!ro.Open(args.positional[0], &error)) return Fail(error);
-    auto storage = ro.profile.Get<IKeyValueStorage>(*name);
-    if (!storage) return Fail(std::string(name->alias) + ": storage not opened");
-    ATL::CComPtr<IValueObject> value = NewObject<IValueObject>();
-    if (FAILED(storage->GetValue(Bstr(key), value))) return Fail("no key '" + key + "'");
-    const BYTE* data = nullptr;
-    ULONG size = 0;
-    value->GetBuffer(&data);
-    value->GetSize(&size);
-    if (!args.Has("--hex") && IsUtf8Text(data, size)) {
-      std::cout << std::string(reinterpret_cast<const char*>(data), size) << "\n";
-    } else {
-      std::cout << Hex(data, size) << "\n";
+int GetValue(Profile& profile, const StorageName& name, const std::string& key, bool hex) {
+  if (name.kind == StorageKind::kKeyValueEx) {
+    auto storage = profile.Get<IKeyValueStorageEx>(name);
+    if (!storage) return Fail(std::string(name.alias) + ": storage not opened");
+    ATL::CComPtr<ITextValue> value = NewText();
+    ATL::CComBSTR text;
+    if (!value || FAILED(storage->GetValue(Bstr(key), value)) ||
+        FAILED(value->GetString(text.Receive()))) {
+      return Fail("no key '" + key + "'");
     }
+    std::cout << Narrow(text) << "\n";
     return kExitOk;
   }
-  std::error_code code;
-  if (!fs::is_directory(args.positional[0], code)) {
-    return Fail(args.positional[0] + ": not a folder");
-  }
-  Profile profile;
-  if (!profile.Open(args.positional[0], &error)) return Fail(error);
-  auto storage = profile.Get<IKeyValueStorage>(*name);
-  if (!storage) return Fail(std::string(name->alias) + ": storage not opened");
-  if (std::string(verb) == "rm") {
-    return FAILED(storage->RemoveValue(Bstr(key))) ? Fail("no key '" + key + "'") : kExitOk;
-  }
-  std::string bytes;
-  if (args.Has("--hex")) {
-    if (!FromHex(args.positional[3], &bytes)) return Usage(help, "VALUE is not hex");
+  auto storage = profile.Get<IKeyValueStorage>(name);
+  if (!storage) return Fail(std::string(name.alias) + ": storage not opened");
+  ATL::CComPtr<IValueObject> value = NewObject<IValueObject>();
+  if (!value || FAILED(storage->GetValue(Bstr(key), value))) return Fail("no key '" + key + "'");
+  const BYTE* data = nullptr;
+  ULONG size = 0;
+  value->GetBuffer(&data);
+  value->GetSize(&size);
+  if (!hex && IsUtf8Text(data, size)) {
+    std::cout << std::string(reinterpret_cast<const char*>(data), size) << "\n";
   } else {
-    bytes = args.positional[3];
+    std::cout << Hex(data, size) << "\n";
   }
+  return kExitOk;
+}
+
+int SetValue(Profile& profile, const StorageName& name, const std::string& key,
+             const std::string& bytes) {
+  if (name.kind == StorageKind::kKeyValueEx) {
+    auto storage = profile.Get<IKeyValueStorageEx>(name);
+    if (!storage) return Fail(std::string(name.alias) + ": storage not opened");
+    ATL::CComPtr<ITextValue> value = NewText(bytes);
+    if (!value || FAILED(storage->SetValue(Bstr(key), value))) return Fail("value not stored");
+    return kExitOk;
+  }
+  auto storage = profile.Get<IKeyValueStorage>(name);
+  if (!storage) return Fail(std::string(name.alias) + ": storage not opened");
   ATL::CComPtr<IValueObject> value = NewObject<IValueObject>();
   if (!value || FAILED(value->SetBuffer(reinterpret_cast<const BYTE*>(bytes.data()),
                                         static_cast<ULONG>(bytes.size())))) {
     return Fail("out of memory");
   }
-  if (FAILED(storage->SetValue(Bstr(key), value))) return Fail("value not stored");
-  return kExitOk;  // the profile's destructor uninitialises: the final sync writes the file
+  return FAILED(storage->SetValue(Bstr(key), value)) ? Fail("value not stored") : kExitOk;
 }
 
-int RunGet(const std::vector<std::string>& raw) { return RunKeyValue(raw, kGetHelp, 3, "get"); }
-int RunSet(const std::vector<std::string>& raw) { return RunKeyValue(raw, kSetHelp, 4, "set"); }
-int RunRm(const std::vector<std::string>& raw) { return RunKeyValue(raw, kRmHelp, 3, "rm"); }
+int RemoveValue(Profile& profile, const StorageName& name, const std::string& key) {
+  HRESULT hr = E_FAIL;
+  if (name.kind == StorageKind::kKeyValueEx) {
+    auto storage = profile.Get<IKeyValueStorageEx>(name);
+    if (!storage) return Fail(std::string(name.alias) + ": storage not opened");
+    hr = storage->RemoveValue(Bstr(key));
+  } else {
+    auto storage = profile.Get<IKeyValueStorage>(name);
+    if (!storage) return Fail(std::string(name.alias) + ": storage not opened");
+    hr = storage->RemoveValue(Bstr(key));
+  }
+  return FAILED(hr) ? Fail("no key '" + key + "'") : kExitOk;
+}
+
+int RunKeyValue(const std::vector<std::string>& raw, const char* help, const std::string& verb) {
+  Args args;
+  const size_t positional = verb == "set" ? 4 : 3;
+  const std::vector<std::string> flags =
+      verb == "rm" ? std::vector<std::string>{} : std::vector<std::string>{"--hex"};
+  if (!Parse(raw, flags, {}, &args) || args.positional.size() != positional) {
+    return Usage(help, verb + ": wrong arguments");
+  }
+  int exit_code = kExitOk;
+  const StorageName* name = StorageArg(args.positional[1], help, &exit_code);
+  if (name == nullptr) return exit_code;
+  if (name->kind != StorageKind::kKeyValue && name->kind != StorageKind::kKeyValueEx) {
+    return Usage(help, std::string(name->alias) + " is not a key-value storage");
+  }
+  if (name->kind == StorageKind::kKeyValueEx && args.Has("--hex")) {
+    return Usage(help, "--hex is for key-value storages; key-value-ex values are text");
+  }
+  const std::string& key = args.positional[2];
+  if (key.empty()) return Usage(help, "empty key");
+  std::string bytes;
+  if (verb == "set") {
+    if (!args.Has("--hex")) {
+      bytes = args.positional[3];
+    } else if (!FromHex(args.positional[3], &bytes)) {
+      return Usage(help, "VALUE is not hex");
+    }
+  }
+  std::string error;
+  if (verb == "get") {
+    ReadOnlyProfile ro;
+    if (!ro.Open(args.positional[0], &error)) return Fail(error);
+    return GetValue(ro.profile, *name, key, args.Has("--hex"));
+  }
+  std::error_code code;
+  if (!fs::is_directory(args.positional[0], code)) {
+    return Fail(args.positional[0] + ": not a folder");
+  }
+  // The profile's destructor uninitialises the service: the final sync writes the file.
+  Profile profile;
+  if (!profile.Open(args.positional[0], &error)) return Fail(error);
+  return verb == "set" ? SetValue(profile, *name, key, bytes) : RemoveValue(profile, *name, key);
+}
+
+int RunGet(const std::vector<std::string>& raw) { return RunKeyValue(raw, kGetHelp, "get"); }
+int RunSet(const std::vector<std::string>& raw) { return RunKeyValue(raw, kSetHelp, "set"); }
+int RunRm(const std::vector<std::string>& raw) { return RunKeyValue(raw, kRmHelp, "rm"); }
 
 // ------------------------------------------------------------------------------------------
 // bookmarks
@@ -824,8 +914,11 @@ long long CountItems(Profile& profile, const StorageName& name, const fs::path& 
     }
     case StorageKind::kIcon:
       return static_cast<long long>(ReadIcons(folder).records.size());
-    case StorageKind::kKeyValueEx:
-      return -1;
+    case StorageKind::kKeyValueEx: {
+      ATL::CComPtr<IKeyValueStorageEx> kv;
+      if (FAILED(unknown.QueryInterface(kv.Receive()))) return -1;
+      return static_cast<long long>(ReadTextValues(kv).size());
+    }
   }
   return -1;
 }
@@ -958,8 +1051,9 @@ int RunCheck(const std::vector<std::string>& raw) {
 
 constexpr char kDemoHelp[] =
     "usage: bstorage demo [DIR]\n"
-    "Plays a short browser session on a fresh profile in DIR: preferences, a few hundred\n"
-    "bookmarks in folders, favicons and two extensions; shuts the service down (the final\n"
+    "Plays a short browser session on a fresh profile in DIR: preferences, start-up data, a\n"
+    "few hundred bookmarks in folders, favicons, two extensions, auto-fill and auto-login\n"
+    "records; shuts the service down (the final\n"
     "sync), reopens the profile, verifies every value, runs an address-prefix and a title\n"
     "search and prints the files written with their sizes. Exit 1 when a value did not come\n"
     "back.\n"
@@ -980,6 +1074,9 @@ fs::path DefaultDemoFolder() {
 
 struct DemoData {
   std::vector<KeyValueEntry> prefs;
+  std::vector<KeyValueEntry> startup;                      // bytes
+  std::vector<KeyValueEntry> autofill;                     // text
+  std::vector<KeyValueEntry> autologin;                    // text
   std::vector<TreeEntry> tree;                             // ids, parents, titles, addresses
   std::vector<std::pair<std::string, std::string>> icons;  // key, bytes
   std::vector<ExtensionRow> extensions;
@@ -1000,6 +1097,21 @@ DemoData MakeDemoData() {
   for (int i = 0; i < 60; ++i) {
     data.prefs.push_back({"site.zoom." + std::to_string(i), std::to_string(100 + 10 * (i % 7))});
   }
+  for (int tab = 0; tab < 8; ++tab) {
+    data.startup.push_back({"session.window.0.tab." + std::to_string(tab),
+                            "https://site" + std::to_string(tab * 7) + ".example.com/"});
+  }
+  data.startup.push_back({"session.last_exit", std::string("\x00\x5e\x6a\x65\x00\x00\x00\x00", 8)});
+  data.autofill = {
+      {"form.name", "Ada Lovelace"},
+      {"form.email", "ada@example.org"},
+      {"form.address", "12 Analytical Row, London"},
+      {"form.phone", "+44 20 7946 0000"},
+  };
+  data.autologin = {
+      {"https://mail.example.com/login", "ada\tcorrect horse battery staple"},
+      {"https://shop.example.net/account", "ada.l\tTr0ub4dor&3"},
+  };
   static const char* kFolders[] = {"News",    "Work",  "Projects", "Reading", "Travel",
                                    "Recipes", "Music", "Shopping", "Tools",   "Reference"};
   int serial = 0;
@@ -1043,7 +1155,56 @@ DemoData MakeDemoData() {
   return data;
 }
 
+bool WriteBytes(Profile& profile, const char* alias, const std::vector<KeyValueEntry>& entries,
+                std::string* error) {
+  auto storage = profile.Get<IKeyValueStorage>(*FindStorage(alias));
+  for (const KeyValueEntry& entry : entries) {
+    ATL::CComPtr<IValueObject> value = NewObject<IValueObject>();
+    if (!storage || !value ||
+        FAILED(value->SetBuffer(reinterpret_cast<const BYTE*>(entry.bytes.data()),
+                                static_cast<ULONG>(entry.bytes.size()))) ||
+        FAILED(storage->SetValue(Bstr(entry.key), value))) {
+      *error = std::string(alias) + ": " + entry.key + " not stored";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool WriteTexts(Profile& profile, const char* alias, const std::vector<KeyValueEntry>& entries,
+                std::string* error) {
+  auto storage = profile.Get<IKeyValueStorageEx>(*FindStorage(alias));
+  for (const KeyValueEntry& entry : entries) {
+    ATL::CComPtr<ITextValue> value = NewText(entry.bytes);
+    if (!storage || !value || FAILED(storage->SetValue(Bstr(entry.key), value))) {
+      *error = std::string(alias) + ": " + entry.key + " not stored";
+      return false;
+    }
+  }
+  return true;
+}
+
+// One line per entry of `expected` that `read` lacks or holds otherwise, and one for extras.
+void CompareEntries(const char* alias, const std::vector<KeyValueEntry>& expected,
+                    std::vector<KeyValueEntry> read, std::vector<std::string>* wrong) {
+  std::map<std::string, std::string> stored;
+  for (KeyValueEntry& e : read) stored[e.key] = std::move(e.bytes);
+  for (const KeyValueEntry& entry : expected) {
+    auto it = stored.find(entry.key);
+    if (it == stored.end() || it->second != entry.bytes) {
+      wrong->push_back(std::string(alias) + " " + entry.key);
+    }
+  }
+  if (stored.size() != expected.size()) wrong->push_back(std::string(alias) + " count");
+}
+
 bool WriteDemo(Profile& profile, const DemoData& data, std::string* error) {
+  if (!WriteBytes(profile, "userpref", data.prefs, error) ||
+      !WriteBytes(profile, "startupdata", data.startup, error) ||
+      !WriteTexts(profile, "autofill", data.autofill, error) ||
+      !WriteTexts(profile, "autologin", data.autologin, error)) {
+    return false;
+  }
   auto prefs = profile.Get<IKeyValueStorage>(*FindStorage("userpref"));
   auto tree = profile.Get<IBookmarkTreeModelStorage>(*FindStorage("bookmark"));
   auto icons = profile.Get<IIconStorage>(*FindStorage("favicon"));
@@ -1051,15 +1212,6 @@ bool WriteDemo(Profile& profile, const DemoData& data, std::string* error) {
   if (!prefs || !tree || !icons || !extensions) {
     *error = "a storage did not open";
     return false;
-  }
-  for (const KeyValueEntry& pref : data.prefs) {
-    ATL::CComPtr<IValueObject> value = NewObject<IValueObject>();
-    value->SetBuffer(reinterpret_cast<const BYTE*>(pref.bytes.data()),
-                     static_cast<ULONG>(pref.bytes.size()));
-    if (FAILED(prefs->SetValue(Bstr(pref.key), value))) {
-      *error = "preference " + pref.key + " not stored";
-      return false;
-    }
   }
   for (const TreeEntry& e : data.tree) {
     ATL::CComPtr<IBookmarkItem> item = NewObject<IBookmarkItem>();
@@ -1110,12 +1262,14 @@ std::vector<std::string> VerifyDemo(Profile& profile, const DemoData& data) {
   auto icons = profile.Get<IIconStorage>(*FindStorage("favicon"));
   auto extensions = profile.Get<IExtensionStorage>(*FindStorage("extensions"));
   if (!prefs || !tree || !icons || !extensions) return {"a storage did not reopen"};
-  std::map<std::string, std::string> stored;
-  for (KeyValueEntry& e : ReadKeyValues(prefs)) stored[e.key] = std::move(e.bytes);
-  for (const KeyValueEntry& pref : data.prefs) {
-    if (stored[pref.key] != pref.bytes) wrong.push_back("preference " + pref.key);
-  }
-  if (stored.size() != data.prefs.size()) wrong.push_back("preference count");
+  CompareEntries("userpref", data.prefs, ReadKeyValues(prefs), &wrong);
+  auto startup = profile.Get<IKeyValueStorage>(*FindStorage("startupdata"));
+  auto autofill = profile.Get<IKeyValueStorageEx>(*FindStorage("autofill"));
+  auto autologin = profile.Get<IKeyValueStorageEx>(*FindStorage("autologin"));
+  if (!startup || !autofill || !autologin) return {"a storage did not reopen"};
+  CompareEntries("startupdata", data.startup, ReadKeyValues(startup), &wrong);
+  CompareEntries("autofill", data.autofill, ReadTextValues(autofill), &wrong);
+  CompareEntries("autologin", data.autologin, ReadTextValues(autologin), &wrong);
   const std::vector<TreeEntry> read = ReadTree(tree);
   std::map<std::string, const TreeEntry*> by_id;
   for (const TreeEntry& e : read) by_id[e.id] = &e;
@@ -1187,9 +1341,11 @@ int RunDemo(const std::vector<std::string>& raw) {
   auto tree = profile.Get<IBookmarkTreeModelStorage>(*FindStorage("bookmark"));
   std::cout << "bstorage demo: " << dir.string() << "\n";
   std::cout << "  library " << Library::Load(&error)->path() << "\n";
-  std::cout << "  session: " << data.prefs.size() << " preferences, " << data.tree.size()
-            << " bookmarks and folders, " << data.icons.size() << " favicons, "
-            << data.extensions.size() << " extensions\n";
+  std::cout << "  session: " << data.prefs.size() << " preferences, " << data.startup.size()
+            << " start-up entries, " << data.tree.size() << " bookmarks and folders,\n"
+            << "           " << data.icons.size() << " favicons, " << data.extensions.size()
+            << " extensions, " << data.autofill.size() << " auto-fill and " << data.autologin.size()
+            << " auto-login records\n";
   if (tree) {
     ATL::CComPtr<IObjectList> by_prefix, by_title;
     tree->SearchByURLPrefix(Bstr("site1"), 5, by_prefix.Receive());

@@ -7,7 +7,10 @@
 #include <random>
 #include <system_error>
 
+#include "browserplatform/combaseapi.h"
+#include "browserplatform/guid.h"
 #include "browserplatform/stringapiset.h"
+#include "browserplatform/winreg.h"
 
 namespace bstorage {
 namespace fs = std::filesystem;
@@ -22,6 +25,9 @@ const std::vector<StorageName>& KnownStorages() {
        StorageKind::kExtension},
       {"userselected", "UserSelectedInfo_v2", Storage::kUserSelectedInfoStorageId,
        StorageKind::kKeyValue},
+      {"startupdata", "startupdata", Storage::kStartupDataStorageId, StorageKind::kKeyValue},
+      {"autofill", "AutoFill_v2", Storage::kAutoFillStorageId, StorageKind::kKeyValueEx},
+      {"autologin", "AutoLogin_v2", Storage::kAutoLoginStorageId, StorageKind::kKeyValueEx},
   };
   return kNames;
 }
@@ -99,49 +105,85 @@ std::vector<fs::path> LibraryCandidates() {
 
 }  // namespace
 
+bool Library::LoadFile(const fs::path& candidate, std::string* why) {
+  std::error_code ignored;
+  if (!fs::exists(candidate, ignored)) {
+    *why = "not found";
+    return false;
+  }
+  void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* text = ::dlerror();
+    *why = text ? text : "not loadable";
+    return false;
+  }
+  auto entry =
+      reinterpret_cast<decltype(&::DllGetClassObject)>(::dlsym(handle, "DllGetClassObject"));
+  if (entry == nullptr) {
+    *why = "no DllGetClassObject";
+    ::dlclose(handle);
+    return false;
+  }
+  handle_ = handle;
+  get_class_object_ = entry;
+  path_ = fs::weakly_canonical(candidate, ignored).string();
+  return true;
+}
+
+bool Library::LoadRegistered() {
+  // No apartments exist; the tool's only COM thread is its main thread.
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return false;
+  ATL::CComPtr<IStorageConfig> probe;
+  if (FAILED(CoCreateInstance(CLSID_CCoStorageConfig, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_IStorageConfig, probe.ReceiveVoid()))) {
+    return false;
+  }
+  registered_ = true;
+  path_ = "(registered class)";
+  char16_t clsid[40] = {};
+  StringFromGUID2(CLSID_CStorageService, clsid, 40);
+  const std::u16string key = u"CLSID\\" + std::u16string(clsid) + u"\\InprocServer32";
+  HKEY server = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &server) == ERROR_SUCCESS) {
+    char16_t file[1024] = {};
+    DWORD size = sizeof(file) - sizeof(char16_t);
+    if (RegQueryValueExW(server, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(file), &size) ==
+        ERROR_SUCCESS) {
+      path_ = Narrow(file, std::char_traits<char16_t>::length(file)) + " (registered class)";
+    }
+    RegCloseKey(server);
+  }
+  return true;
+}
+
 Library* Library::Load(std::string* error) {
   static Library library;
-  if (library.handle_ != nullptr) return &library;
+  if (library.handle_ != nullptr || library.registered_) return &library;
+  const char* explicit_path = std::getenv("BSTORAGE_LIBRARY");
+  const bool named = explicit_path != nullptr && *explicit_path != '\0';
+  if (!named && library.LoadRegistered()) return &library;
   std::string tried;
   for (const fs::path& candidate : LibraryCandidates()) {
-    std::error_code ignored;
-    if (!fs::exists(candidate, ignored)) {
-      tried += "\n  " + candidate.string() + ": not found";
-      continue;
-    }
-    void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-      const char* why = ::dlerror();
-      tried += "\n  " + candidate.string() + ": " + (why ? why : "not loadable");
-      continue;
-    }
-    auto entry =
-        reinterpret_cast<decltype(&::DllGetClassObject)>(::dlsym(handle, "DllGetClassObject"));
-    if (entry == nullptr) {
-      tried += "\n  " + candidate.string() + ": no DllGetClassObject";
-      ::dlclose(handle);
-      continue;
-    }
-    library.handle_ = handle;
-    library.get_class_object_ = entry;
-    library.path_ = fs::weakly_canonical(candidate, ignored).string();
-    return &library;
+    std::string why;
+    if (library.LoadFile(candidate, &why)) return &library;
+    tried += "\n  " + candidate.string() + ": " + why;
   }
   *error = "libbrowserstorage.so not found (set BSTORAGE_LIBRARY):" + tried;
   return nullptr;
 }
 
-HRESULT Library::ClassObject(REFCLSID clsid, IClassFactory** factory) const {
-  return get_class_object_(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory));
+HRESULT Library::CreateInstance(REFCLSID clsid, REFIID iid, void** out) const {
+  if (registered_) return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
+  ATL::CComPtr<IClassFactory> factory;
+  const HRESULT hr = get_class_object_(clsid, IID_IClassFactory, factory.ReceiveVoid());
+  if (FAILED(hr)) return hr;
+  return factory->CreateInstance(nullptr, iid, out);
 }
 
 ATL::CComPtr<IStorageServiceEx> Library::CreateService(std::string* error) const {
-  ATL::CComPtr<IClassFactory> factory;
-  HRESULT hr = ClassObject(CLSID_CStorageService, factory.Receive());
   ATL::CComPtr<IStorageServiceEx> service;
-  if (SUCCEEDED(hr)) {
-    hr = factory->CreateInstance(nullptr, IID_IStorageServiceEx, service.ReceiveVoid());
-  }
+  const HRESULT hr =
+      CreateInstance(CLSID_CStorageService, IID_IStorageServiceEx, service.ReceiveVoid());
   if (FAILED(hr)) {
     char text[64];
     std::snprintf(text, sizeof(text), "storage service not created (0x%08X)",
@@ -172,11 +214,10 @@ ATL::CComPtr<IUnknown> Profile::GetUnknown(const StorageName& name) {
   if (!service_) return unknown;
   std::string error;
   Library* library = Library::Load(&error);
-  ATL::CComPtr<IClassFactory> factory;
   ATL::CComPtr<IStorageConfig> config;
-  if (library == nullptr) return unknown;
-  if (FAILED(library->ClassObject(CLSID_CCoStorageConfig, factory.Receive())) ||
-      FAILED(factory->CreateInstance(nullptr, IID_IStorageConfig, config.ReceiveVoid()))) {
+  if (library == nullptr ||
+      FAILED(library->CreateInstance(CLSID_CCoStorageConfig, IID_IStorageConfig,
+                                     config.ReceiveVoid()))) {
     return unknown;
   }
   const std::u16string path = (folder_ / name.file).u16string();

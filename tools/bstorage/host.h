@@ -33,20 +33,27 @@ std::string Narrow(BSTR text);
 inline std::string Narrow(const std::u16string& text) { return Narrow(text.data(), text.size()); }
 ATL::CComBSTR Bstr(std::string_view utf8);
 
-// The loaded library. Where it is looked for, first found wins: $BSTORAGE_LIBRARY; the tool's
-// own folder; the library folder relative to the tool's (../lib in the build tree, the
-// installed layout's relative path); the installed library folder.
+// The library the tool creates its objects from. Where it comes from, first found wins:
+// $BSTORAGE_LIBRARY (a path; nothing else is tried); the registered class (CoCreateInstance,
+// the library registered by DllRegisterServer); the tool's own folder; the library folder
+// relative to the tool's (../lib in the build tree, the installed layout's relative path); the
+// installed library folder. The last three go through DllGetClassObject.
 class Library {
  public:
   // Null (with `*error` set) when it cannot be found or lacks its entry points.
   static Library* Load(std::string* error);
-  HRESULT ClassObject(REFCLSID clsid, IClassFactory** factory) const;
+  HRESULT CreateInstance(REFCLSID clsid, REFIID iid, void** out) const;
   ATL::CComPtr<IStorageServiceEx> CreateService(std::string* error) const;
   const std::string& path() const { return path_; }
+  bool registered() const { return registered_; }
 
  private:
+  bool LoadRegistered();
+  bool LoadFile(const std::filesystem::path& candidate, std::string* why);
+
   void* handle_ = nullptr;
   decltype(&::DllGetClassObject) get_class_object_ = nullptr;
+  bool registered_ = false;
   std::string path_;
 };
 

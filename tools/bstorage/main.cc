@@ -26,8 +26,9 @@ constexpr char kUsage[] =
     "  bookmarks DIR search TEXT | tree | export FILE.html | import FILE.html [--into FOLDER]\n"
     "  icons DIR list [--json] | extract KEY FILE\n"
     "\n"
-    "STORAGE: userpref, browserpref, bookmark, favicon, extensions, userselected (or the file\n"
-    "name, e.g. userpref_v2). 'bstorage <command> --help' describes a command.\n"
+    "STORAGE: userpref, browserpref, userselected, startupdata, bookmark, favicon, extensions,\n"
+    "autofill, autologin (or the file name, e.g. userpref_v2).\n"
+    "'bstorage <command> --help' describes a command.\n"
     "exit status: 0 ok, 1 problems found, 2 usage.\n";
 
 }  // namespace
