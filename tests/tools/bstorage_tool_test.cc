@@ -44,26 +44,34 @@ std::string Quote(const std::string& arg) {
 
 // An application-data root of this process's own with libbrowserstorage.so registered in
 // it (DllRegisterServer), made once: the platform reads $XDG_CONFIG_HOME once per process.
-const std::string& RegisteredConfigHome() {
-  static const std::string home = [] {
-    const std::string path = fs::temp_directory_path() /
-                             ("bstorage-registered-" + std::to_string(std::random_device()()));
-    fs::create_directories(path);
-    setenv("XDG_CONFIG_HOME", path.c_str(), 1);
+// Removed when the process ends.
+class RegisteredRoot {
+ public:
+  static const std::string& Path() {
+    static const RegisteredRoot root;
+    return root.path_;
+  }
+
+ private:
+  RegisteredRoot()
+      : path_(fs::temp_directory_path() /
+              ("bstorage-registered-" + std::to_string(std::random_device()()))) {
+    fs::create_directories(path_);
+    setenv("XDG_CONFIG_HOME", path_.c_str(), 1);
     void* library = dlopen(BROWSER_STORAGE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     auto reg =
         library
             ? reinterpret_cast<decltype(&DllRegisterServer)>(dlsym(library, "DllRegisterServer"))
             : nullptr;
     EXPECT_TRUE(reg != nullptr && reg() == S_OK);
-    std::atexit([] {
-      std::error_code ignored;
-      fs::remove_all(RegisteredConfigHome(), ignored);
-    });
-    return path;
-  }();
-  return home;
-}
+  }
+  ~RegisteredRoot() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+
+  std::string path_;
+};
 
 class BstorageToolTest : public ::testing::Test {
  protected:
@@ -240,7 +248,7 @@ TEST_F(BstorageToolTest, GetSetAndRmRoundTrip) {
 
 TEST_F(BstorageToolTest, UsesTheRegisteredClassWhenThereIsOne) {
   const std::string dir = Folder("profile");
-  const ToolRun demo = Tool({"demo", dir}, RegisteredConfigHome());
+  const ToolRun demo = Tool({"demo", dir}, RegisteredRoot::Path());
   EXPECT_EQ(demo.exit_code, 0) << demo.out << demo.err;
   EXPECT_NE(demo.out.find("libbrowserstorage.so (registered class)"), std::string::npos)
       << demo.out;
