@@ -9,6 +9,7 @@
 #include "storage/icon/icon_storage_cache_base.h"
 #include "storage/icon/icon_storage_sync_binary.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
+#include "storage/keyvalue/key_value_storage_sync_db.h"
 #include "storage/keyvalue/key_value_storage_sync_file.h"
 #include "storage/sync/storage_sync_base.h"
 #include "storage/sync/storage_sync_manager.h"
@@ -41,7 +42,7 @@ struct SyncChoice {
 };
 
 constexpr SyncChoice kSyncTable[] = {
-    {kStorageTypeKeyValue, SyncKey(1, 1), SyncClass::kKeyValueDB, false},
+    {kStorageTypeKeyValue, SyncKey(1, 1), SyncClass::kKeyValueDB, true},
     {kStorageTypeKeyValue, SyncKey(1, 2), SyncClass::kKeyValueFile, true},
     {kStorageTypeKeyValue, SyncKey(1, 3), SyncClass::kKeyValueBinary, false},
     {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile, false},
@@ -66,6 +67,12 @@ base::scoped_refptr<CStorageSyncBase> NewSynchroniser(SyncClass sync_class,
                                                       CStorageSyncManager* sync_manager,
                                                       CStorageSyncTimer* sync_timer) {
   switch (sync_class) {
+    case SyncClass::kKeyValueDB: {
+      auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(owner);
+      if (cache == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CKeyValueStorageSyncDB(
+          file_path ? file_path : u"", cache, sync_manager, sync_timer));
+    }
     case SyncClass::kKeyValueFile: {
       auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(owner);
       if (cache == nullptr) return nullptr;
