@@ -4,6 +4,7 @@
 
 #include "base/trace.h"
 #include "browserstorage/storage_service.h"
+#include "storage/bookmark/bookmark_storage_sync_db.h"
 #include "storage/bookmark/bookmark_storage_sync_file.h"
 #include "storage/bookmark/bookmark_tree_model.h"
 #include "storage/icon/icon_storage_cache_base.h"
@@ -46,7 +47,7 @@ constexpr SyncChoice kSyncTable[] = {
     {kStorageTypeKeyValue, SyncKey(1, 2), SyncClass::kKeyValueFile, true},
     {kStorageTypeKeyValue, SyncKey(1, 3), SyncClass::kKeyValueBinary, false},
     {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile, false},
-    {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB, false},
+    {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB, true},
     {kStorageTypeBookmarkTree, SyncKey(1, 2), SyncClass::kBookmarkFile, true},
     {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile, false},
     {kStorageTypeIcon, SyncKey(2, 3), SyncClass::kIconBinary, true},
@@ -78,6 +79,12 @@ base::scoped_refptr<CStorageSyncBase> NewSynchroniser(SyncClass sync_class,
       if (cache == nullptr) return nullptr;
       return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CKeyValueStorageSyncFile(
           file_path ? file_path : u"", cache, sync_manager, sync_timer));
+    }
+    case SyncClass::kBookmarkDB: {
+      auto* model = dynamic_cast<CBookmarkTreeModel*>(owner);
+      if (model == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CBookmarkStorageSyncDB(
+          file_path ? file_path : u"", model, sync_manager, sync_timer));
     }
     case SyncClass::kBookmarkFile: {
       auto* model = dynamic_cast<CBookmarkTreeModel*>(owner);

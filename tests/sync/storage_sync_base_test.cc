@@ -143,7 +143,7 @@ TEST(StorageSyncBaseTest, CreatePicksTheSynchroniserByTypeAndKinds) {
       {1, 1, 1, true, false},   // key-value database
       {1, 3, 1, false, true},   // key-value binary file
       {2, 2, 1, false, true},   // key-value-ex XML file
-      {3, 1, 1, false, true},   // bookmark database
+      {3, 1, 1, false, false},  // bookmark database: it keeps a bookmark model, not a cache
       {3, 2, 1, false, false},  // bookmark XML file: it keeps a bookmark model, not a cache
       {5, 2, 1, false, true},   // extension JSON file
       {6, 3, 2, false, false},  // icon binary file: it keeps an icon cache, not this one
