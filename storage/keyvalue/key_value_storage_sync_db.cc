@@ -152,17 +152,23 @@ void CKeyValueStorageSyncDB::Replay(const PendingChange& change) {
       value->GetBuffer(&data);
       value->GetSize(&length);
       if (data == nullptr) length = 0;
-      set_statement_->BindText(kItemTableSetKeyIndex, ToBstr(change.key));
+      // A key that cannot be copied must not be written as the empty one.
+      ATL::CComBSTR key = ToBstr(change.key);
+      if (key.get() == nullptr) return;
+      set_statement_->BindText(kItemTableSetKeyIndex, key);
       set_statement_->BindBlob(kItemTableSetValueIndex, data, length);
       set_statement_->Execute();
       set_statement_->Reset();
       return;
     }
-    case kChangeOpRemove:
-      remove_statement_->BindText(kItemTableRemoveKeyIndex, ToBstr(change.key));
+    case kChangeOpRemove: {
+      ATL::CComBSTR key = ToBstr(change.key);
+      if (key.get() == nullptr) return;
+      remove_statement_->BindText(kItemTableRemoveKeyIndex, key);
       remove_statement_->Execute();
       remove_statement_->Reset();
       return;
+    }
     case kChangeOpClear:
       clear_statement_->Execute();
       clear_statement_->Reset();
