@@ -255,8 +255,16 @@ TEST_F(BookmarkSyncDBTest, SyncsWriteNothing) {
   const std::string before = platform_test::ReadNative(Path());
   {
     Util::CScopedDatabaseLog log;
+    testing_support::CapturingLogController lines;
     base::scoped_refptr<CBookmarkTreeModel> model = Open();
     EXPECT_EQ(log.Take(), (Log{{DatabaseLogEntry::kPrepare, Storage::kBookmarkSelectSql}}));
+    std::vector<std::u16string> scopes;
+    const std::u16string enter = u"进入函数:Storage::CBookmarkStorageSyncDB::";
+    for (const std::u16string& text : lines.texts(u"performance_profile;")) {
+      if (text.starts_with(enter)) scopes.push_back(text.substr(enter.size()));
+    }
+    EXPECT_EQ(scopes, (std::vector<std::u16string>{u"performImport\n", u"prepareForDB\n",
+                                                   u"GetWholeTree\n", u"GetAllBookmarkItem\n"}));
     ASSERT_EQ(S_OK, model->Add(bookmark_test::Link(u"new"), Bstr(u"new"), Bstr(u"f"), -1));
     ASSERT_EQ(S_OK, model->Remove(Bstr(u"a")));
     EXPECT_EQ("f(new)", Shape(model.get()));

@@ -41,6 +41,18 @@ Log OfKind(const Log& log, DatabaseLogEntry::Kind kind) {
   return out;
 }
 
+// The scopes of `prefix` entered, in order, without the prefix.
+std::vector<std::u16string> Entered(const testing_support::CapturingLogController& log,
+                                    const std::u16string& prefix) {
+  const std::u16string enter = u"进入函数:" + prefix;
+  std::vector<std::u16string> names;
+  for (const std::u16string& text : log.texts(u"performance_profile;")) {
+    if (text.starts_with(enter))
+      names.push_back(text.substr(enter.size(), text.size() - enter.size() - 1));
+  }
+  return names;
+}
+
 class KeyValueSyncDBTest : public platform_test::FileFixture {
  protected:
   std::string Path() const { return folder_.Native("kv.db"); }
@@ -184,7 +196,10 @@ TEST_F(KeyValueSyncDBTest, ImportsTheRowsThatHoldAValue) {
         "('a', x'01FF'), ('null', null), ('empty', x''), ('', x'02'), ('cut' || char(0) || 'x', "
         "x'03'), ('caf' || char(233), x'00')");
   }
+  testing_support::CapturingLogController lines;
   base::scoped_refptr<CKeyValueStorageCacheBase> cache = Open();
+  EXPECT_EQ(Entered(lines, u"Storage::CKeyValueStorageSyncDB::"),
+            (std::vector<std::u16string>{u"prepareForDB", u"performImport"}));
   EXPECT_EQ(0, cache->IsImportFailed());
   std::vector<std::u16string> keys;
   cache->GetKeys(&keys);
