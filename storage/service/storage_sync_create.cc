@@ -4,6 +4,7 @@
 
 #include "base/trace.h"
 #include "browserstorage/storage_service.h"
+#include "storage/bookmark/bookmark_storage_sync_db.h"
 #include "storage/bookmark/bookmark_storage_sync_file.h"
 #include "storage/bookmark/bookmark_tree_model.h"
 #include "storage/extension/extension_storage_file_sync.h"
@@ -14,6 +15,7 @@
 #include "storage/keyvalue/key_value_storage_ex_cache_base.h"
 #include "storage/keyvalue/key_value_storage_ex_sync_file.h"
 #include "storage/keyvalue/key_value_storage_sync_binary.h"
+#include "storage/keyvalue/key_value_storage_sync_db.h"
 #include "storage/keyvalue/key_value_storage_sync_file.h"
 #include "storage/sync/storage_sync_base.h"
 #include "storage/sync/storage_sync_manager.h"
@@ -46,11 +48,11 @@ struct SyncChoice {
 };
 
 constexpr SyncChoice kSyncTable[] = {
-    {kStorageTypeKeyValue, SyncKey(1, 1), SyncClass::kKeyValueDB, false},
+    {kStorageTypeKeyValue, SyncKey(1, 1), SyncClass::kKeyValueDB, true},
     {kStorageTypeKeyValue, SyncKey(1, 2), SyncClass::kKeyValueFile, true},
     {kStorageTypeKeyValue, SyncKey(1, 3), SyncClass::kKeyValueBinary, true},
     {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile, true},
-    {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB, false},
+    {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB, true},
     {kStorageTypeBookmarkTree, SyncKey(1, 2), SyncClass::kBookmarkFile, true},
     {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile, true},
     {kStorageTypeIcon, SyncKey(2, 3), SyncClass::kIconBinary, true},
@@ -69,6 +71,12 @@ base::scoped_refptr<CStorageSyncBase> NewSynchroniser(
     SyncClass sync_class, const char16_t* file_path, CStorageInMemStructure* owner,
     CStorageSyncManager* sync_manager, CStorageSyncTimer* sync_timer, BSTR name, int write_mode) {
   switch (sync_class) {
+    case SyncClass::kKeyValueDB: {
+      auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(owner);
+      if (cache == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CKeyValueStorageSyncDB(
+          file_path ? file_path : u"", cache, sync_manager, sync_timer));
+    }
     case SyncClass::kKeyValueFile: {
       auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(owner);
       if (cache == nullptr) return nullptr;
@@ -86,6 +94,12 @@ base::scoped_refptr<CStorageSyncBase> NewSynchroniser(
       if (cache == nullptr) return nullptr;
       return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CKeyValueStorageExSyncFile(
           file_path ? file_path : u"", cache, sync_manager, sync_timer, name, write_mode));
+    }
+    case SyncClass::kBookmarkDB: {
+      auto* model = dynamic_cast<CBookmarkTreeModel*>(owner);
+      if (model == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CBookmarkStorageSyncDB(
+          file_path ? file_path : u"", model, sync_manager, sync_timer));
     }
     case SyncClass::kBookmarkFile: {
       auto* model = dynamic_cast<CBookmarkTreeModel*>(owner);
