@@ -42,20 +42,17 @@ struct SyncChoice {
   int storage_type;
   uint32_t key;  // SyncKey(cache kind, sync kind)
   SyncClass sync_class;
-  // False until the class exists. A storage whose synchroniser is missing may not open (see
-  // IsSynchroniserMissing): flip this together with adding the class to NewSynchroniser.
-  bool built;
 };
 
 constexpr SyncChoice kSyncTable[] = {
-    {kStorageTypeKeyValue, SyncKey(1, 1), SyncClass::kKeyValueDB, true},
-    {kStorageTypeKeyValue, SyncKey(1, 2), SyncClass::kKeyValueFile, true},
-    {kStorageTypeKeyValue, SyncKey(1, 3), SyncClass::kKeyValueBinary, true},
-    {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile, true},
-    {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB, true},
-    {kStorageTypeBookmarkTree, SyncKey(1, 2), SyncClass::kBookmarkFile, true},
-    {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile, true},
-    {kStorageTypeIcon, SyncKey(2, 3), SyncClass::kIconBinary, true},
+    {kStorageTypeKeyValue, SyncKey(1, 1), SyncClass::kKeyValueDB},
+    {kStorageTypeKeyValue, SyncKey(1, 2), SyncClass::kKeyValueFile},
+    {kStorageTypeKeyValue, SyncKey(1, 3), SyncClass::kKeyValueBinary},
+    {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile},
+    {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB},
+    {kStorageTypeBookmarkTree, SyncKey(1, 2), SyncClass::kBookmarkFile},
+    {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile},
+    {kStorageTypeIcon, SyncKey(2, 3), SyncClass::kIconBinary},
 };
 
 const SyncChoice* FindChoice(int storage_type, int sync_kind, int cache_kind) {
@@ -133,7 +130,7 @@ base::scoped_refptr<CStorageSyncBase>& CStorageSyncBase::create(
   base::CFunctionTrace trace(u"Storage::CStorageSyncBase::create", file_path, storage_type,
                              sync_kind, cache_kind);
   const SyncChoice* choice = FindChoice(storage_type, sync_kind, cache_kind);
-  if (choice == nullptr || !choice->built) return out;
+  if (choice == nullptr) return out;
   base::scoped_refptr<CStorageSyncBase> sync = NewSynchroniser(
       choice->sync_class, file_path, owner, sync_manager, sync_timer, name, write_mode);
   if (!sync) return out;
@@ -145,11 +142,6 @@ base::scoped_refptr<CStorageSyncBase>& CStorageSyncBase::create(
     sync->performImport();
   }
   return out;
-}
-
-bool CStorageSyncBase::IsSynchroniserMissing(int storage_type, int sync_kind, int cache_kind) {
-  const SyncChoice* choice = FindChoice(storage_type, sync_kind, cache_kind);
-  return choice != nullptr && !choice->built;
 }
 
 }  // namespace Storage
