@@ -4,8 +4,10 @@
 #include <string_view>
 
 #include "browserplatform/atlcom.h"
+#include "browserstorage/database_service.h"
 #include "browserstorage/shared_objects.h"
 #include "external/bookmark_item.h"
+#include "external/database_service.h"
 #include "external/extension_record.h"
 #include "external/icon_object.h"
 #include "external/message_loop_manager.h"
@@ -65,6 +67,7 @@ HRESULT GetService(REFIID iid, void** out) {
   if (iid == IID_IMessageLoopManager) {
     return CMessageLoopManager::Instance()->QueryInterface(iid, out);
   }
+  if (iid == IID_IDatabaseService) return CDatabaseService::Instance()->QueryInterface(iid, out);
   return E_NOINTERFACE;
 }
 

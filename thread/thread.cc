@@ -7,6 +7,7 @@
 #include "base/logging.h"
 #include "base/sandbox_routing.h"
 #include "base/trace.h"
+#include "browserplatform/combaseapi.h"
 #include "browserplatform/handleapi.h"
 #include "browserplatform/process.h"
 #include "thread/thread_message_loop_for_io.h"
@@ -132,8 +133,15 @@ unsigned CThread::ThreadMain(void* argument) {
   // The starter may return now; the start-up data is not touched after this.
   self->startup_data_->event->Set();
 
-  // options.com_init: COM and OLE have no per-thread initialisation on this platform.
+  bool com_initialised = false;
+  if (options.com_init) {
+    constexpr DWORD kOle = 0xFFFFFFFF;
+    const DWORD flags =
+        options.com_init_flags == kOle ? DWORD{COINIT_APARTMENTTHREADED} : options.com_init_flags;
+    com_initialised = SUCCEEDED(CoInitializeEx(nullptr, flags));
+  }
   self->Run(loop.get());
+  if (com_initialised) CoUninitialize();
 
   self->message_loop_.store(nullptr);
   loop.reset();

@@ -29,8 +29,8 @@ class CThread {
   struct Options {
     DWORD message_loop_type = CThreadMessageLoop::TYPE_DEFAULT;  // 1 UI, 2 I/O, else default
     DWORD stack_size = 0;                                        // bytes; 0: the default
-    // COM initialisation on the new thread (0xFFFFFFFF flags: OLE). There is no COM runtime
-    // on this platform: both are accepted and have no effect.
+    // COM initialisation of the new thread for the life of its loop, with these COINIT flags;
+    // 0xFFFFFFFF asks for OLE, which is the single-threaded apartment.
     BOOL com_init = FALSE;
     DWORD com_init_flags = 0;
     const char* name = nullptr;  // replaces the constructor's name when not null

@@ -19,8 +19,9 @@ namespace Util::Com {
 BROWSER_OBJECTS_API HRESULT CreateObjectByIID(REFIID iid, void** out);
 
 // The process-wide service registered under `iid`: IID_IMessageLoopManager gives the
-// message-loop manager. The service lives as long as the process; each call hands out a new
-// reference to the same object. E_NOINTERFACE for any other identifier.
+// message-loop manager, IID_IDatabaseService the database service
+// (browserstorage/database_service.h). The service lives as long as the process; each call hands
+// out a new reference to the same object. E_NOINTERFACE for any other identifier.
 BROWSER_OBJECTS_API HRESULT GetService(REFIID iid, void** out);
 
 // A new object chosen by its interface name: kTextValueInterfaceName (compared exactly,

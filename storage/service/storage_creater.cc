@@ -76,13 +76,6 @@ HRESULT CStorageCreater::CreateStorage(LPCWSTR id, IStorageConfig* config, IUnkn
   base::CFunctionTrace trace(u"Storage::CStorageCreater::CreateStorage");
   base::scoped_refptr<CStorageConfigBase> storage_config = ResolveConfig(id, config);
   if (!storage_config) return E_FAIL;
-  // A storage whose synchroniser is missing must not open: living in memory only, it
-  // would ignore its file and silently lose every change (the start-up data, for one).
-  if (CStorageSyncBase::IsSynchroniserMissing(storage_config->GetStorageType(),
-                                              storage_config->GetSyncKind(),
-                                              storage_config->GetCacheKind())) {
-    return E_FAIL;
-  }
 
   HRESULT result = E_FAIL;
   CachedStorage created;

@@ -58,9 +58,8 @@ class CStorageCreater : public base::CRefCountedThreadSafe<CStorageCreater> {
 
   // Builds the storage for a registered `id` that is not cached yet, caches it, and puts its
   // IUnknown in *out without a reference for the caller. E_FAIL for an identifier that is not
-  // registered, for a storage type that cannot be built and for a storage whose synchroniser
-  // does not exist yet; E_POINTER for a null `out`; E_STORAGE_INVALIDARG when the row's cache
-  // kind does not fit its type.
+  // registered and for a storage type that cannot be built; E_POINTER for a null `out`;
+  // E_STORAGE_INVALIDARG when the row's cache kind does not fit its type.
   HRESULT CreateStorage(LPCWSTR id, IStorageConfig* config, IUnknown** out);
 
   // Detaches every cached storage from its in-memory structure, in identifier order, and drops

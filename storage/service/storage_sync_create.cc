@@ -4,6 +4,7 @@
 
 #include "base/trace.h"
 #include "browserstorage/storage_service.h"
+#include "storage/bookmark/bookmark_storage_sync_db.h"
 #include "storage/bookmark/bookmark_storage_sync_file.h"
 #include "storage/bookmark/bookmark_tree_model.h"
 #include "storage/extension/extension_storage_file_sync.h"
@@ -14,6 +15,7 @@
 #include "storage/keyvalue/key_value_storage_ex_cache_base.h"
 #include "storage/keyvalue/key_value_storage_ex_sync_file.h"
 #include "storage/keyvalue/key_value_storage_sync_binary.h"
+#include "storage/keyvalue/key_value_storage_sync_db.h"
 #include "storage/keyvalue/key_value_storage_sync_file.h"
 #include "storage/sync/storage_sync_base.h"
 #include "storage/sync/storage_sync_manager.h"
@@ -40,20 +42,17 @@ struct SyncChoice {
   int storage_type;
   uint32_t key;  // SyncKey(cache kind, sync kind)
   SyncClass sync_class;
-  // False until the class exists. A storage whose synchroniser is missing may not open (see
-  // IsSynchroniserMissing): flip this together with adding the class to NewSynchroniser.
-  bool built;
 };
 
 constexpr SyncChoice kSyncTable[] = {
-    {kStorageTypeKeyValue, SyncKey(1, 1), SyncClass::kKeyValueDB, false},
-    {kStorageTypeKeyValue, SyncKey(1, 2), SyncClass::kKeyValueFile, true},
-    {kStorageTypeKeyValue, SyncKey(1, 3), SyncClass::kKeyValueBinary, true},
-    {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile, true},
-    {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB, false},
-    {kStorageTypeBookmarkTree, SyncKey(1, 2), SyncClass::kBookmarkFile, true},
-    {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile, true},
-    {kStorageTypeIcon, SyncKey(2, 3), SyncClass::kIconBinary, true},
+    {kStorageTypeKeyValue, SyncKey(1, 1), SyncClass::kKeyValueDB},
+    {kStorageTypeKeyValue, SyncKey(1, 2), SyncClass::kKeyValueFile},
+    {kStorageTypeKeyValue, SyncKey(1, 3), SyncClass::kKeyValueBinary},
+    {kStorageTypeKeyValueEx, SyncKey(1, 2), SyncClass::kKeyValueExFile},
+    {kStorageTypeBookmarkTree, SyncKey(1, 1), SyncClass::kBookmarkDB},
+    {kStorageTypeBookmarkTree, SyncKey(1, 2), SyncClass::kBookmarkFile},
+    {kStorageTypeExtension, SyncKey(1, 2), SyncClass::kExtensionFile},
+    {kStorageTypeIcon, SyncKey(2, 3), SyncClass::kIconBinary},
 };
 
 const SyncChoice* FindChoice(int storage_type, int sync_kind, int cache_kind) {
@@ -69,6 +68,12 @@ base::scoped_refptr<CStorageSyncBase> NewSynchroniser(
     SyncClass sync_class, const char16_t* file_path, CStorageInMemStructure* owner,
     CStorageSyncManager* sync_manager, CStorageSyncTimer* sync_timer, BSTR name, int write_mode) {
   switch (sync_class) {
+    case SyncClass::kKeyValueDB: {
+      auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(owner);
+      if (cache == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CKeyValueStorageSyncDB(
+          file_path ? file_path : u"", cache, sync_manager, sync_timer));
+    }
     case SyncClass::kKeyValueFile: {
       auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(owner);
       if (cache == nullptr) return nullptr;
@@ -86,6 +91,12 @@ base::scoped_refptr<CStorageSyncBase> NewSynchroniser(
       if (cache == nullptr) return nullptr;
       return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CKeyValueStorageExSyncFile(
           file_path ? file_path : u"", cache, sync_manager, sync_timer, name, write_mode));
+    }
+    case SyncClass::kBookmarkDB: {
+      auto* model = dynamic_cast<CBookmarkTreeModel*>(owner);
+      if (model == nullptr) return nullptr;
+      return base::scoped_refptr<CStorageSyncBase>(new (std::nothrow) CBookmarkStorageSyncDB(
+          file_path ? file_path : u"", model, sync_manager, sync_timer));
     }
     case SyncClass::kBookmarkFile: {
       auto* model = dynamic_cast<CBookmarkTreeModel*>(owner);
@@ -119,7 +130,7 @@ base::scoped_refptr<CStorageSyncBase>& CStorageSyncBase::create(
   base::CFunctionTrace trace(u"Storage::CStorageSyncBase::create", file_path, storage_type,
                              sync_kind, cache_kind);
   const SyncChoice* choice = FindChoice(storage_type, sync_kind, cache_kind);
-  if (choice == nullptr || !choice->built) return out;
+  if (choice == nullptr) return out;
   base::scoped_refptr<CStorageSyncBase> sync = NewSynchroniser(
       choice->sync_class, file_path, owner, sync_manager, sync_timer, name, write_mode);
   if (!sync) return out;
@@ -131,11 +142,6 @@ base::scoped_refptr<CStorageSyncBase>& CStorageSyncBase::create(
     sync->performImport();
   }
   return out;
-}
-
-bool CStorageSyncBase::IsSynchroniserMissing(int storage_type, int sync_kind, int cache_kind) {
-  const SyncChoice* choice = FindChoice(storage_type, sync_kind, cache_kind);
-  return choice != nullptr && !choice->built;
 }
 
 }  // namespace Storage

@@ -51,8 +51,8 @@ struct PendingChange {
 
 class CStorageSyncBase : public base::CRefCountedThreadSafe<CStorageSyncBase> {
  public:
-  // Picks the synchroniser for (storage type, sync kind, cache kind), or null when none fits or
-  // none is built yet. `owner` must be the in-memory structure of that storage type; it is kept
+  // Picks the synchroniser for (storage type, sync kind, cache kind), or null when none fits.
+  // `owner` must be the in-memory structure of that storage type; it is kept
   // as a plain pointer. With `import_on_create` non-zero the import runs here, in the calling
   // thread, before create returns; otherwise it is posted to `sync_manager`'s thread, or run
   // here when there is no manager or the post fails, so that the owner's import gate always
@@ -64,10 +64,6 @@ class CStorageSyncBase : public base::CRefCountedThreadSafe<CStorageSyncBase> {
       int sync_kind, int cache_kind, CStorageInMemStructure* owner,
       CStorageSyncManager* sync_manager, CStorageSyncTimer* sync_timer, int import_on_create,
       BSTR name, int write_mode);
-
-  // True when the table above names a synchroniser for the combination that this build lacks.
-  // A storage must not open without it: it would live in memory only and ignore its file.
-  static bool IsSynchroniserMissing(int storage_type, int sync_kind, int cache_kind);
 
   // Virtual slots after the destructor (0), AddRef (1) and Release (2).
 

@@ -2,10 +2,12 @@
 // library, whatever the C++ declarations say.
 #include <gtest/gtest.h>
 
+#include "browserstorage/database_service.h"
 #include "tests/external/object_test_util.h"
 
 namespace {
 
+using ATL::CComBSTR;
 using ATL::CComPtr;
 using objects_test::New;
 
@@ -59,6 +61,61 @@ TEST(VtableSlotTest, NamedOperationsSitAtTheirSlots) {
   ASSERT_EQ(S_OK, CallSlot(manager.get(), 5, DWORD{0xFFFF0101u}, &found));
   EXPECT_EQ(&loop, found);
   ASSERT_EQ(S_OK, manager->RegisterLoop(0xFFFF0101u, nullptr));
+}
+
+TEST(VtableSlotTest, DatabaseOperationsSitAtTheirSlots) {
+  CComPtr<IDatabaseService> service;
+  ASSERT_EQ(S_OK, Util::Com::GetService(IID_IDatabaseService, service.ReceiveVoid()));
+  IDatabaseConnection* raw_connection = nullptr;
+  ASSERT_EQ(S_OK, CallSlot(service.get(), 7, ":memory:", &raw_connection));
+  CComPtr<IDatabaseConnection> connection;
+  connection.Attach(raw_connection);
+  ASSERT_EQ(S_OK, CallSlot(connection.get(), 10, "create table t(n, s, b)"));
+  BOOL exists = FALSE;
+  ASSERT_EQ(S_OK, CallSlot(connection.get(), 11, "t", &exists));
+  EXPECT_TRUE(exists);
+  ASSERT_EQ(S_OK, CallSlot(connection.get(), 14));
+
+  IDatabaseStatement* raw_statement = nullptr;
+  ASSERT_EQ(S_OK,
+            CallSlot(connection.get(), 9, "insert into t values(42, :s, :b)", &raw_statement));
+  CComPtr<IDatabaseStatement> insert;
+  insert.Attach(raw_statement);
+  CComBSTR text(u"text");
+  const BYTE bytes[] = {7, 8};
+  ASSERT_EQ(S_OK, CallSlot(insert.get(), 15, INT{1}, static_cast<BSTR>(text)));
+  ASSERT_EQ(S_OK, CallSlot(insert.get(), 20, INT{2}, static_cast<const BYTE*>(bytes), ULONG{2}));
+  ASSERT_EQ(S_OK, CallSlot(insert.get(), 21));
+  ASSERT_EQ(S_OK, CallSlot(insert.get(), 13));
+  ASSERT_EQ(S_OK, CallSlot(connection.get(), 15));
+
+  ASSERT_EQ(S_OK, connection->Prepare("select * from t", insert.Receive()));
+  BOOL row = FALSE;
+  ASSERT_EQ(S_OK, CallSlot(insert.get(), 22, &row));
+  ASSERT_TRUE(row);
+  INT narrow = 0;
+  ASSERT_EQ(S_OK, CallSlot(insert.get(), 24, INT{0}, &narrow));
+  EXPECT_EQ(42, narrow);
+  LONGLONG wide = 0;
+  ASSERT_EQ(S_OK, CallSlot(insert.get(), 25, INT{0}, &wide));
+  EXPECT_EQ(42, wide);
+  CComBSTR read;
+  ASSERT_EQ(S_OK, CallSlot(insert.get(), 28, INT{1}, read.Receive()));
+  EXPECT_EQ(std::u16string(u"text"), std::u16string(read.get(), read.Length()));
+  const BYTE* data = nullptr;
+  ULONG length = 0;
+  ASSERT_EQ(S_OK, CallSlot(insert.get(), 29, INT{2}, &data, &length));
+  ASSERT_EQ(2u, length);
+  EXPECT_EQ(8, data[1]);
+
+  ASSERT_EQ(S_OK, CallSlot(connection.get(), 8));
+  EXPECT_EQ(DatabaseError(kDatabaseMisuse), connection->Execute("select 1"));
+
+  for (int slot : {3, 6}) EXPECT_EQ(E_NOTIMPL, CallSlot(service.get(), slot)) << slot;
+  for (int slot : {3, 7, 12, 13}) EXPECT_EQ(E_NOTIMPL, CallSlot(connection.get(), slot)) << slot;
+  for (int slot : {3, 12, 14, 16, 19, 23, 26, 27}) {
+    EXPECT_EQ(E_NOTIMPL, CallSlot(insert.get(), slot)) << slot;
+  }
 }
 
 TEST(VtableSlotTest, ReservedSlotsAnswerNotImplemented) {

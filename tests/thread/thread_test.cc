@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "browserplatform/combaseapi.h"
 #include "browserplatform/process.h"
 #include "browserstorage/object_factory.h"
 #include "browserstorage/shared_objects.h"
@@ -97,6 +98,37 @@ TEST(ThreadTest, StopRunsEveryTaskPostedBeforeItAndASecondStopDoesNothing) {
   }
   CThread never_started("idle");
   EXPECT_FALSE(never_started.Stop());
+}
+
+// The loop runs inside the requested COM initialisation: a task asking for the same model again
+// is told it is already there, and for the other model that the thread is in another one.
+TEST(ThreadTest, ComInitialisationCoversTheLoop) {
+  Watchdog watchdog;
+  struct Case {
+    BOOL com_init;
+    DWORD flags;
+    HRESULT multithreaded;  // what CoInitializeEx(COINIT_MULTITHREADED) gives inside a task
+  };
+  const Case kCases[] = {
+      {FALSE, COINIT_MULTITHREADED, S_OK},
+      {TRUE, COINIT_MULTITHREADED, S_FALSE},
+      {TRUE, 0xFFFFFFFF, RPC_E_CHANGED_MODE},  // OLE: the single-threaded apartment
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.com_init << " " << c.flags);
+    CThread thread("com");
+    CThread::Options options;
+    options.com_init = c.com_init;
+    options.com_init_flags = c.flags;
+    ASSERT_TRUE(thread.StartWithOptions(options));
+    HRESULT result = E_UNEXPECTED;
+    thread.message_loop_proxy()->PostTask(MakeTask([&result] {
+      result = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      if (SUCCEEDED(result)) CoUninitialize();
+    }));
+    EXPECT_TRUE(thread.Stop());
+    EXPECT_EQ(result, c.multithreaded);
+  }
 }
 
 TEST(ThreadTest, StopAfterStopSoonDoesNotWaitAndTheDestructorJoins) {
