@@ -16,7 +16,7 @@ build: configure
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
 run: build
-	./build/$(PRESET)/tools/probe/browser-probe
+	./build/$(PRESET)/bin/bstorage demo
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)

@@ -26,7 +26,10 @@ function(browser_add_library name kind)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
   add_library(${name} ${kind} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${BROWSER_WARNINGS})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+  # Installed, only the public headers remain (cmake/BrowserPackage.cmake).
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:include>)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
   if(kind STREQUAL "SHARED" AND NOT BROWSER_SANITIZER_FLAGS)
     # A shared library must not leave undefined symbols for its host to satisfy. (Sanitizer

@@ -1,0 +1,53 @@
+# cmake -P script: install, build a host against the installed package, run it.
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "failed (${result}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(last_output "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+set(prefix ${WORK_DIR}/prefix)
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+
+foreach(file include/browserstorage/storage_service.h include/browserplatform/atlbase.h
+             bin/bstorage lib/cmake/BrowserStorage/BrowserStorageConfig.cmake
+             lib/pkgconfig/browserstorage.pc)
+  if(NOT EXISTS ${prefix}/${file})
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+
+run(${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+file(MAKE_DIRECTORY ${WORK_DIR}/profile)
+file(GLOB_RECURSE library ${prefix}/libbrowserstorage.so)
+run(${WORK_DIR}/build/host_example ${library} ${WORK_DIR}/profile)
+if(NOT last_output STREQUAL "https://example.org/\n")
+  message(FATAL_ERROR "host_example printed: ${last_output}")
+endif()
+# The installed tool finds the installed library and reads what the host wrote.
+run(${prefix}/bin/bstorage get ${WORK_DIR}/profile userpref browser.startup.homepage)
+if(NOT last_output STREQUAL "https://example.org/\n")
+  message(FATAL_ERROR "bstorage get printed: ${last_output}")
+endif()
+
+find_program(PKG_CONFIG pkg-config)
+if(PKG_CONFIG)
+  file(GLOB_RECURSE pc_file ${prefix}/browserstorage.pc)
+  get_filename_component(pc_dir ${pc_file} DIRECTORY)
+  set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+  run(${PKG_CONFIG} --variable=library browserstorage)
+  string(STRIP "${last_output}" library)
+  run(${PKG_CONFIG} --variable=includedir browserstorage)
+  string(STRIP "${last_output}" includedir)
+  if(NOT EXISTS ${library} OR NOT EXISTS ${includedir}/browserstorage/storage_service.h)
+    message(FATAL_ERROR "pkg-config names ${library} and ${includedir}")
+  endif()
+  run(${PKG_CONFIG} --libs browserobjects)
+  if(NOT last_output MATCHES "-lbrowserobjects.*-lbrowserplatform")
+    message(FATAL_ERROR "pkg-config --libs browserobjects gave: ${last_output}")
+  endif()
+endif()
