@@ -6,11 +6,6 @@
 
 namespace Storage {
 
-base::scoped_refptr<CExtensionStorageModel> CExtensionStorageImpl::model() {
-  base::CAutoLock guard(lock_);
-  return model_;
-}
-
 HRESULT CExtensionStorageImpl::AddExtension(IExtensionRecord* record) {
   base::scoped_refptr<CExtensionStorageModel> model = this->model();
   return model ? model->AddExtension(record) : E_FAIL;
@@ -68,24 +63,9 @@ HRESULT CExtensionStorageImpl::GetStoragePath(BSTR* path) {
 
 HRESULT CExtensionStorageImpl::Attach(CStorageConfigBase* config,
                                       CStorageInMemStructure* structure) {
-  auto* model = dynamic_cast<CExtensionStorageModel*>(structure);
-  if (config == nullptr || model == nullptr) return E_STORAGE_INVALIDARG;
-  base::scoped_refptr<CExtensionStorageModel> previous;
-  {
-    base::CAutoLock guard(lock_);
-    previous = std::exchange(model_, base::scoped_refptr<CExtensionStorageModel>(model));
-  }
-  // Dropped outside the lock: the last reference runs the model's final sync.
-  return S_OK;
+  return model_.Attach(config, structure);
 }
 
-HRESULT CExtensionStorageImpl::Detach() {
-  base::scoped_refptr<CExtensionStorageModel> previous;
-  {
-    base::CAutoLock guard(lock_);
-    previous.swap(model_);
-  }
-  return S_OK;
-}
+HRESULT CExtensionStorageImpl::Detach() { return model_.Detach(); }
 
 }  // namespace Storage

@@ -2,16 +2,15 @@
 // contracts in browserstorage/extension_storage.h). It forwards every call unchanged to the
 // model it is attached to, and answers E_FAIL once detached. It has no IStorageInfo.
 //
-// Thread safety: any thread. `lock_` guards only the model reference: each call takes its own
-// reference to the model under the lock and works without it, so Detach (at UnInitialize)
-// never waits for a call, and a call in progress keeps the model it started with.
+// Thread safety: any thread. Each call takes its own reference to the model and works
+// without a lock (CAttachedStructure), so a call in progress keeps the model it started with.
 #pragma once
 
-#include "base/lock.h"
 #include "base/ref_counted.h"
 #include "browserplatform/atlcom.h"
 #include "browserstorage/extension_storage.h"
 #include "storage/extension/extension_storage_model.h"
+#include "storage/sync/attached_structure.h"
 #include "storage/sync/storage_base.h"
 
 namespace Storage {
@@ -48,10 +47,9 @@ class CExtensionStorageImpl : public ATL::CComObjectRootEx<ATL::CComMultiThreadM
   HRESULT Detach() override;
 
  private:
-  base::scoped_refptr<CExtensionStorageModel> model();
+  base::scoped_refptr<CExtensionStorageModel> model() { return model_.get(); }
 
-  base::CLock lock_;
-  base::scoped_refptr<CExtensionStorageModel> model_ GUARDED_BY(lock_);
+  CAttachedStructure<CExtensionStorageModel> model_;
 };
 
 }  // namespace Storage

@@ -34,11 +34,6 @@ class OwnedKey {
 
 }  // namespace
 
-base::scoped_refptr<CIconStorageCacheBase> CIconStorageBase::cache() {
-  CSharedLockGuard guard(lock_);
-  return cache_;
-}
-
 HRESULT CIconStorageBase::GetIcon(BSTR key, IIconObject** icon) {
   OwnedKey owned(key);
   const std::u16string cache_key = owned.Text();
@@ -67,25 +62,10 @@ HRESULT CIconStorageBase::HasIcon(BSTR key, BOOL* exists) {
 }
 
 HRESULT CIconStorageBase::Attach(CStorageConfigBase* config, CStorageInMemStructure* structure) {
-  auto* cache = dynamic_cast<CIconStorageCacheBase*>(structure);
-  if (config == nullptr || cache == nullptr) return E_STORAGE_INVALIDARG;
-  base::scoped_refptr<CIconStorageCacheBase> previous;
-  {
-    CExclusiveLockGuard guard(lock_);
-    previous = std::exchange(cache_, base::scoped_refptr<CIconStorageCacheBase>(cache));
-  }
-  // Dropped outside the lock: the last reference runs the cache's final sync.
-  return S_OK;
+  return cache_.Attach(config, structure);
 }
 
-HRESULT CIconStorageBase::Detach() {
-  base::scoped_refptr<CIconStorageCacheBase> previous;
-  {
-    CExclusiveLockGuard guard(lock_);
-    previous.swap(cache_);
-  }
-  return S_OK;
-}
+HRESULT CIconStorageBase::Detach() { return cache_.Detach(); }
 
 HRESULT CIconStorageBase::IsImportFailed(ULONG* failed) {
   if (failed == nullptr) return E_STORAGE_INVALIDARG;

@@ -2,9 +2,8 @@
 // in browserstorage/icon_storage.h). It takes ownership of every key BSTR it is handed and frees
 // it before returning, checks arguments and forwards every call to the cache it is attached to.
 //
-// Thread safety: any thread. `lock_` guards only the cache reference: each call takes its own
-// reference to the cache under the shared lock and works without it, so Detach (at
-// UnInitialize) never waits for a call, and a call in progress keeps the cache it started with.
+// Thread safety: any thread. Each call takes its own reference to the cache and works
+// without a lock (CAttachedStructure), so a call in progress keeps the cache it started with.
 #pragma once
 
 #include <string>
@@ -13,7 +12,7 @@
 #include "browserplatform/atlcom.h"
 #include "browserstorage/icon_storage.h"
 #include "storage/icon/icon_storage_cache_base.h"
-#include "storage/sync/read_write_lock.h"
+#include "storage/sync/attached_structure.h"
 #include "storage/sync/storage_base.h"
 
 namespace Storage {
@@ -48,10 +47,9 @@ class CIconStorageBase : public ATL::CComObjectRootEx<ATL::CComMultiThreadModel>
   STDMETHODIMP IsImportFinished(ULONG* finished) override;  // slot 4
 
  private:
-  base::scoped_refptr<CIconStorageCacheBase> cache();
+  base::scoped_refptr<CIconStorageCacheBase> cache() { return cache_.get(); }
 
-  CReadWriteLock lock_;
-  base::scoped_refptr<CIconStorageCacheBase> cache_ GUARDED_BY(lock_);
+  CAttachedStructure<CIconStorageCacheBase> cache_;
 };
 
 }  // namespace Storage

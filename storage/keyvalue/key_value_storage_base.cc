@@ -25,11 +25,6 @@ std::u16string KeyOf(BSTR key) {
 
 }  // namespace
 
-base::scoped_refptr<CKeyValueStorageCacheBase> CKeyValueStorageBase::cache() {
-  CSharedLockGuard guard(lock_);
-  return cache_;
-}
-
 HRESULT CKeyValueStorageBase::GetCount(ULONG* count) {
   if (count == nullptr) return E_STORAGE_INVALIDARG;
   base::scoped_refptr<CKeyValueStorageCacheBase> cache = this->cache();
@@ -100,25 +95,10 @@ HRESULT CKeyValueStorageBase::GetAllKeys(IObjectList* keys) {
 
 HRESULT CKeyValueStorageBase::Attach(CStorageConfigBase* config,
                                      CStorageInMemStructure* structure) {
-  auto* cache = dynamic_cast<CKeyValueStorageCacheBase*>(structure);
-  if (config == nullptr || cache == nullptr) return E_STORAGE_INVALIDARG;
-  base::scoped_refptr<CKeyValueStorageCacheBase> previous;
-  {
-    CExclusiveLockGuard guard(lock_);
-    previous = std::exchange(cache_, base::scoped_refptr<CKeyValueStorageCacheBase>(cache));
-  }
-  // Dropped outside the lock: the last reference runs the cache's final sync.
-  return S_OK;
+  return cache_.Attach(config, structure);
 }
 
-HRESULT CKeyValueStorageBase::Detach() {
-  base::scoped_refptr<CKeyValueStorageCacheBase> previous;
-  {
-    CExclusiveLockGuard guard(lock_);
-    previous.swap(cache_);
-  }
-  return S_OK;
-}
+HRESULT CKeyValueStorageBase::Detach() { return cache_.Detach(); }
 
 HRESULT CKeyValueStorageBase::IsImportFailed(ULONG* failed) {
   if (failed == nullptr) return E_STORAGE_INVALIDARG;

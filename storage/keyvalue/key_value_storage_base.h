@@ -3,10 +3,8 @@
 // BSTR keys into cache keys, maps the cache's answers to HRESULTs and forwards every call to
 // the cache it is attached to.
 //
-// Thread safety: any thread. `lock_` guards only the cache reference: each call takes its own
-// reference to the cache under the shared lock (callers never wait for one another) and works
-// without it, so Detach (at UnInitialize) never waits for a call, and a call in progress keeps
-// the cache it started with.
+// Thread safety: any thread. Each call takes its own reference to the cache and works
+// without a lock (CAttachedStructure), so a call in progress keeps the cache it started with.
 #pragma once
 
 #include <string>
@@ -15,7 +13,7 @@
 #include "browserplatform/atlcom.h"
 #include "browserstorage/key_value_storage.h"
 #include "storage/keyvalue/key_value_storage_cache_base.h"
-#include "storage/sync/read_write_lock.h"
+#include "storage/sync/attached_structure.h"
 #include "storage/sync/storage_base.h"
 
 namespace Storage {
@@ -54,10 +52,9 @@ class CKeyValueStorageBase : public ATL::CComObjectRootEx<ATL::CComMultiThreadMo
   STDMETHODIMP IsImportFinished(ULONG* finished) override;  // slot 4
 
  private:
-  base::scoped_refptr<CKeyValueStorageCacheBase> cache();
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache() { return cache_.get(); }
 
-  CReadWriteLock lock_;
-  base::scoped_refptr<CKeyValueStorageCacheBase> cache_ GUARDED_BY(lock_);
+  CAttachedStructure<CKeyValueStorageCacheBase> cache_;
 };
 
 }  // namespace Storage

@@ -34,11 +34,6 @@ HRESULT NewList(ATL::CComPtr<IObjectList>* list) {
 
 }  // namespace
 
-base::scoped_refptr<CKeyValueStorageExCacheBase> CKeyValueStorageExBase::cache() {
-  CSharedLockGuard guard(lock_);
-  return cache_;
-}
-
 HRESULT CKeyValueStorageExBase::GetValue(BSTR key, ITextValue* value) {
   const std::u16string cache_key = KeyOf(key);
   if (cache_key.empty() || value == nullptr) return E_STORAGE_INVALIDARG;
@@ -121,25 +116,10 @@ HRESULT CKeyValueStorageExBase::GetAllValues(IObjectList** out) {
 
 HRESULT CKeyValueStorageExBase::Attach(CStorageConfigBase* config,
                                        CStorageInMemStructure* structure) {
-  auto* cache = dynamic_cast<CKeyValueStorageExCacheBase*>(structure);
-  if (config == nullptr || cache == nullptr) return E_STORAGE_INVALIDARG;
-  base::scoped_refptr<CKeyValueStorageExCacheBase> previous;
-  {
-    CExclusiveLockGuard guard(lock_);
-    previous = std::exchange(cache_, base::scoped_refptr<CKeyValueStorageExCacheBase>(cache));
-  }
-  // Dropped outside the lock: the last reference runs the cache's final sync.
-  return S_OK;
+  return cache_.Attach(config, structure);
 }
 
-HRESULT CKeyValueStorageExBase::Detach() {
-  base::scoped_refptr<CKeyValueStorageExCacheBase> previous;
-  {
-    CExclusiveLockGuard guard(lock_);
-    previous.swap(cache_);
-  }
-  return S_OK;
-}
+HRESULT CKeyValueStorageExBase::Detach() { return cache_.Detach(); }
 
 HRESULT CKeyValueStorageExBase::IsImportFailed(ULONG* failed) {
   if (failed == nullptr) return E_STORAGE_INVALIDARG;

@@ -3,16 +3,15 @@
 // BSTR keys into cache keys, maps the cache's answers to HRESULTs and forwards every call to
 // the cache it is attached to.
 //
-// Thread safety: any thread. `lock_` guards only the cache reference: each call takes its own
-// reference to the cache under the shared lock and works without it, so Detach never waits for
-// a call, and a call in progress keeps the cache it started with.
+// Thread safety: any thread. Each call takes its own reference to the cache and works
+// without a lock (CAttachedStructure), so a call in progress keeps the cache it started with.
 #pragma once
 
 #include "base/ref_counted.h"
 #include "browserplatform/atlcom.h"
 #include "browserstorage/key_value_storage.h"
 #include "storage/keyvalue/key_value_storage_ex_cache_base.h"
-#include "storage/sync/read_write_lock.h"
+#include "storage/sync/attached_structure.h"
 #include "storage/sync/storage_base.h"
 
 namespace Storage {
@@ -54,10 +53,9 @@ class CKeyValueStorageExBase : public ATL::CComObjectRootEx<ATL::CComMultiThread
   STDMETHODIMP IsImportFinished(ULONG* finished) override;  // slot 4
 
  private:
-  base::scoped_refptr<CKeyValueStorageExCacheBase> cache();
+  base::scoped_refptr<CKeyValueStorageExCacheBase> cache() { return cache_.get(); }
 
-  CReadWriteLock lock_;
-  base::scoped_refptr<CKeyValueStorageExCacheBase> cache_ GUARDED_BY(lock_);
+  CAttachedStructure<CKeyValueStorageExCacheBase> cache_;
 };
 
 }  // namespace Storage
