@@ -113,19 +113,26 @@ HRESULT CStorageCreater::CreateStorage(LPCWSTR id, IStorageConfig* config, IUnkn
   return S_OK;
 }
 
-HRESULT CStorageCreater::CreateKeyValueStorage(CStorageConfigBase* config, CachedStorage* created) {
-  // Reads the file before it returns (every key-value row imports on create).
-  base::scoped_refptr<CKeyValueStorageCacheBase> cache =
-      CKeyValueStorageCacheBase::create(config, sync_manager_.get(), sync_timer_.get());
-  ATL::CComObject<CKeyValueStorageBase>* object = nullptr;
-  HRESULT result = ATL::CComObject<CKeyValueStorageBase>::CreateInstance(&object);
+template <class Object>
+HRESULT CStorageCreater::AttachNewObject(CStorageConfigBase* config,
+                                         CStorageInMemStructure* structure,
+                                         CachedStorage* created) {
+  ATL::CComObject<Object>* object = nullptr;
+  HRESULT result = ATL::CComObject<Object>::CreateInstance(&object);
   if (FAILED(result)) return result;
   ATL::CComPtr<IUnknown> unknown(object->GetUnknown());  // becomes the storage cache's
-  result = object->Attach(config, cache.get());
+  result = object->Attach(config, structure);
   if (FAILED(result)) return result;  // `unknown` takes the object with it
   created->unknown = std::move(unknown);
   created->storage = object;
   return S_OK;
+}
+
+HRESULT CStorageCreater::CreateKeyValueStorage(CStorageConfigBase* config, CachedStorage* created) {
+  // Reads the file before it returns (every key-value row imports on create).
+  base::scoped_refptr<CKeyValueStorageCacheBase> cache =
+      CKeyValueStorageCacheBase::create(config, sync_manager_.get(), sync_timer_.get());
+  return AttachNewObject<CKeyValueStorageBase>(config, cache.get(), created);
 }
 
 HRESULT CStorageCreater::CreateKeyValueExStorage(CStorageConfigBase* config,
@@ -133,44 +140,20 @@ HRESULT CStorageCreater::CreateKeyValueExStorage(CStorageConfigBase* config,
   // Reads the file before it returns (both key-value-ex rows import on create).
   base::scoped_refptr<CKeyValueStorageExCacheBase> cache =
       CKeyValueStorageExCacheBase::create(config, sync_manager_.get(), sync_timer_.get());
-  ATL::CComObject<CKeyValueStorageExBase>* object = nullptr;
-  HRESULT result = ATL::CComObject<CKeyValueStorageExBase>::CreateInstance(&object);
-  if (FAILED(result)) return result;
-  ATL::CComPtr<IUnknown> unknown(object->GetUnknown());  // becomes the storage cache's
-  result = object->Attach(config, cache.get());
-  if (FAILED(result)) return result;  // `unknown` takes the object with it
-  created->unknown = std::move(unknown);
-  created->storage = object;
-  return S_OK;
+  return AttachNewObject<CKeyValueStorageExBase>(config, cache.get(), created);
 }
 
 HRESULT CStorageCreater::CreateBookmarkStorage(CStorageConfigBase* config, CachedStorage* created) {
   base::scoped_refptr<CBookmarkTreeModel> model(
       new CBookmarkTreeModel(config, sync_manager_.get(), sync_timer_.get()));
-  ATL::CComObject<CBookmarkTreeModelStorageBase>* object = nullptr;
-  HRESULT result = ATL::CComObject<CBookmarkTreeModelStorageBase>::CreateInstance(&object);
-  if (FAILED(result)) return result;
-  ATL::CComPtr<IUnknown> unknown(object->GetUnknown());
-  result = object->Attach(config, model.get());
-  if (FAILED(result)) return result;
-  created->unknown = std::move(unknown);
-  created->storage = object;
-  return S_OK;
+  return AttachNewObject<CBookmarkTreeModelStorageBase>(config, model.get(), created);
 }
 
 HRESULT CStorageCreater::CreateIconStorage(CStorageConfigBase* config, CachedStorage* created) {
   // Null for a configuration that is not memory-limited; Attach then refuses it.
   base::scoped_refptr<CIconStorageCacheBase> cache =
       CIconStorageCacheBase::create(config, sync_manager_.get(), sync_timer_.get());
-  ATL::CComObject<CIconStorageBase>* object = nullptr;
-  HRESULT result = ATL::CComObject<CIconStorageBase>::CreateInstance(&object);
-  if (FAILED(result)) return result;
-  ATL::CComPtr<IUnknown> unknown(object->GetUnknown());
-  result = object->Attach(config, cache.get());
-  if (FAILED(result)) return result;
-  created->unknown = std::move(unknown);
-  created->storage = object;
-  return S_OK;
+  return AttachNewObject<CIconStorageBase>(config, cache.get(), created);
 }
 
 HRESULT CStorageCreater::CreateExtensionStorage(CStorageConfigBase* config,
@@ -189,15 +172,7 @@ HRESULT CStorageCreater::CreateExtensionStorage(CStorageConfigBase* config,
   // before it returns when the row imports on create.
   base::scoped_refptr<CExtensionStorageModel> model =
       CExtensionStorageModel::create(config, sync_manager_.get(), sync_timer_.get());
-  ATL::CComObject<CExtensionStorageImpl>* object = nullptr;
-  HRESULT result = ATL::CComObject<CExtensionStorageImpl>::CreateInstance(&object);
-  if (FAILED(result)) return result;
-  ATL::CComPtr<IUnknown> unknown(object->GetUnknown());
-  result = object->Attach(config, model.get());
-  if (FAILED(result)) return result;
-  created->unknown = std::move(unknown);
-  created->storage = object;
-  return S_OK;
+  return AttachNewObject<CExtensionStorageImpl>(config, model.get(), created);
 }
 
 HRESULT CStorageCreater::CreateTempStorage(int type, IUnknown** out) {

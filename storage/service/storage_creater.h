@@ -76,6 +76,12 @@ class CStorageCreater : public base::CRefCountedThreadSafe<CStorageCreater> {
 
   ~CStorageCreater() override = default;
 
+  // Makes the COM object `Object`, attaches `structure` with `config` and fills `created`; on
+  // failure the object is gone again and `created` is untouched.
+  template <class Object>
+  static HRESULT AttachNewObject(CStorageConfigBase* config, CStorageInMemStructure* structure,
+                                 CachedStorage* created);
+
   HRESULT CreateKeyValueStorage(CStorageConfigBase* config, CachedStorage* created);
   HRESULT CreateKeyValueExStorage(CStorageConfigBase* config, CachedStorage* created);
   // `config` null: the temporary storage, with no file.
